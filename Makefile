@@ -1,0 +1,42 @@
+# The two commands of the README: `make demo` and `make test`. Both set up
+# what is missing first.
+BUILD ?= build
+SANITIZE_BUILD ?= build-sanitize
+CMAKE_FLAGS ?=
+
+.PHONY: all setup build build-sanitize test test-fast test-sanitize demo bench-render bench-images clean
+
+all: build
+
+setup:
+	@scripts/setup
+
+build: setup
+	@cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release $(CMAKE_FLAGS) >/dev/null
+	@cmake --build $(BUILD)
+
+build-sanitize: setup
+	@cmake -S . -B $(SANITIZE_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DFOLIO_SANITIZE=ON \
+	  $(CMAKE_FLAGS) >/dev/null
+	@cmake --build $(SANITIZE_BUILD)
+
+test-fast: build
+	@ctest --test-dir $(BUILD) --output-on-failure -j2
+
+test-sanitize: build-sanitize
+	@ctest --test-dir $(SANITIZE_BUILD) --output-on-failure -j2
+
+# Every test, in the release build and again under the sanitizers.
+test: test-fast test-sanitize
+
+demo: build
+	@scripts/demo $(BUILD)/folio
+
+bench-render: build
+	@bench/render.sh $(BUILD)/folio
+
+bench-images: build
+	@bench/images.sh $(BUILD)/folio
+
+clean:
+	rm -rf $(BUILD) $(SANITIZE_BUILD) demo-out

@@ -1,0 +1,105 @@
+#include "app/worker.h"
+
+#include <new>
+
+#include "app/input_checks.h"
+#include "assemble/convert_images_to_pdf.h"
+#include "platform/console.h"
+#include "platform/files.h"
+#include "platform/imaging_runtime.h"
+#include "protocol/image_list.h"
+#include "protocol/job_result.h"
+#include "protocol/status_lines.h"
+#include "render/convert_pdf_to_images.h"
+
+namespace folio::app {
+namespace {
+
+using protocol::JobResult;
+namespace results = protocol::results;
+
+int fail(const protocol::Result& result) { return protocol::reportError(result.code, result.name); }
+
+// Keeps the imaging runtime up for exactly the length of the job, and takes it
+// down even when an exception leaves the driver.
+class ImagingRuntimeScope {
+ public:
+  ImagingRuntimeScope() : ready_(platform::initImagingRuntime()) {}
+  ~ImagingRuntimeScope() {
+    if (ready_) platform::shutdownImagingRuntime();
+  }
+  ImagingRuntimeScope(const ImagingRuntimeScope&) = delete;
+  ImagingRuntimeScope& operator=(const ImagingRuntimeScope&) = delete;
+  bool ready() const { return ready_; }
+
+ private:
+  bool ready_;
+};
+
+enum class Job { pdfToImages, imagesToPdf };
+
+JobResult runJob(Job job, const std::u16string& input, const std::u16string& output,
+                 const std::vector<std::u16string>& images) {
+  const protocol::ProgressCallback progress = statusLineProgress;
+  if (job == Job::imagesToPdf) return assemble::convertImagesToPdf(images, output, progress);
+  return render::convertPdfToImages(input, output, progress);
+}
+
+}  // namespace
+
+int runWorker(const std::vector<std::u16string>& arguments) {
+  platform::prepareProcess();
+
+  if (arguments.size() != 5) return fail(results::badArguments);
+  Job job;
+  if (arguments[1] == u"--input") {
+    job = Job::pdfToImages;
+  } else if (arguments[1] == u"--images") {
+    job = Job::imagesToPdf;
+  } else {
+    return fail(results::badArguments);
+  }
+  if (arguments[3] != u"--output") return fail(results::badArguments);
+
+  const std::u16string input = arguments[2];
+  const std::u16string output = arguments[4];
+  std::vector<std::u16string> images;
+
+  if (job == Job::imagesToPdf) {
+    bool listRead = false;
+    try {
+      listRead = protocol::readImageList(input, images);
+    } catch (const std::bad_alloc&) {
+      // A list too large for this machine's memory is a list we cannot read.
+      listRead = false;
+    }
+    if (!listRead) return fail(results::imageReadFailed);
+  } else {
+    if (!isPdfInputFile(input)) return fail(results::cannotRead);
+    if (platform::queryPathKind(output) != platform::PathKind::directory) {
+      return fail(results::cannotWritePage);
+    }
+  }
+
+  JobResult result;
+  {
+    ImagingRuntimeScope runtime;
+    if (!runtime.ready()) return fail(results::unknown);
+    try {
+      result = runJob(job, input, output, images);
+    } catch (...) {
+      // Every run must end with exactly one final line, even one that
+      // something unforeseen brought down.
+      result = protocol::makeErrorResult(results::unknown);
+    }
+  }
+
+  if (result.code != 0) {
+    protocol::writeStdout(protocol::makeErrorLine(result.errorName));
+    return result.code;
+  }
+  protocol::writeStdout(protocol::makeDoneLine(result.count));
+  return 0;
+}
+
+}  // namespace folio::app

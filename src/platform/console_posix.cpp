@@ -1,0 +1,26 @@
+#include "platform/console.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
+
+namespace folio::platform {
+
+void prepareProcess() {
+  // A reader that went away must turn our writes into errors, not end us.
+  signal(SIGPIPE, SIG_IGN);
+}
+
+bool standardOutputAvailable() { return fcntl(STDOUT_FILENO, F_GETFD) != -1; }
+
+size_t writeStandardOutput(const char* data, size_t size) {
+  for (;;) {
+    const ssize_t n = write(STDOUT_FILENO, data, size);
+    if (n > 0) return static_cast<size_t>(n);
+    if (n < 0 && errno == EINTR) continue;
+    return 0;
+  }
+}
+
+}  // namespace folio::platform

@@ -1,0 +1,69 @@
+// Files, as the jobs rely on them: success or failure, whether a failure was a
+// full disk, and the bytes. Nothing of the system's own types leaks out.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace folio::platform {
+
+enum class IoStatus { ok, diskFull, other };
+
+enum class PathKind { missing, file, directory };
+
+// What is at a path, following symbolic links. A path that cannot be
+// expressed for the system counts as missing.
+PathKind queryPathKind(const std::u16string& path);
+
+// An open file, closed when its holder goes.
+class File {
+ public:
+  File() = default;
+  explicit File(std::intptr_t handle) : handle_(handle) {}
+  ~File();
+  File(File&& other) noexcept;
+  File& operator=(File&& other) noexcept;
+  File(const File&) = delete;
+  File& operator=(const File&) = delete;
+
+  bool isOpen() const { return handle_ != kInvalid; }
+
+  // One read: the number of bytes read, 0 at the end of the file or on error.
+  size_t readSome(void* buffer, size_t size);
+
+  struct WriteResult {
+    size_t written;   // bytes accepted; 0 means the write failed
+    IoStatus status;  // why it failed, when it did
+  };
+  // One write: part of the data may be accepted.
+  WriteResult writeSome(const void* data, size_t size);
+
+  // Asks the system to put what was written on the disk; the answer is
+  // whether that worked, and a full disk says so.
+  IoStatus flush();
+
+  void close();
+
+ private:
+  static constexpr std::intptr_t kInvalid = -1;
+  std::intptr_t handle_ = kInvalid;
+};
+
+// Opens an existing regular file for reading. Directories, pipes and devices
+// are refused: reading them could block the worker or never end.
+File openForReading(const std::u16string& path);
+
+// Creates a new file for writing; an existing entry of that name makes it
+// fail. On failure, status (when given) tells a full disk from the rest.
+File createNewFile(const std::u16string& path, IoStatus* status = nullptr);
+
+// Removes a file. A file that nobody may write is protected, as a read-only
+// file is, and stays; so does a directory.
+bool deleteFile(const std::u16string& path);
+
+// Gives a complete file its final name without ever replacing what is there,
+// and returns once the file and its new name are on the disk.
+IoStatus moveFileNoReplace(const std::u16string& from, const std::u16string& to);
+
+}  // namespace folio::platform
