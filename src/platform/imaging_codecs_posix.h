@@ -53,6 +53,10 @@ class ByteSource {
 // null when the file is not a readable image of that format.
 std::unique_ptr<ImageFrame> openJpegFrame(ByteSource&& source);
 std::unique_ptr<ImageFrame> openPngFrame(ByteSource&& source);
+std::unique_ptr<ImageFrame> openGifFrame(ByteSource&& source);
+std::unique_ptr<ImageFrame> openTiffFrame(ByteSource&& source);
+std::unique_ptr<ImageFrame> openBmpFrame(ByteSource&& source);
+std::unique_ptr<ImageFrame> openWebpFrame(ByteSource&& source);
 
 // Densities stored per centimetre or per metre, turned into dots per inch.
 inline constexpr double kCentimetresPerInch = 2.54;

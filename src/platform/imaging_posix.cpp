@@ -117,6 +117,18 @@ std::unique_ptr<ImageFrame> openByContent(ByteSource&& source) {
   const size_t n = source.peek(12, &head);
   if (startsWith(head, n, "\xFF\xD8\xFF", 3)) return codecs::openJpegFrame(std::move(source));
   if (startsWith(head, n, "\x89PNG\r\n\x1A\n", 8)) return codecs::openPngFrame(std::move(source));
+  if (startsWith(head, n, "GIF87a", 6) || startsWith(head, n, "GIF89a", 6)) {
+    return codecs::openGifFrame(std::move(source));
+  }
+  // Classic and big TIFF, in either byte order.
+  if (startsWith(head, n, "II*\0", 4) || startsWith(head, n, "MM\0*", 4) ||
+      startsWith(head, n, "II+\0", 4) || startsWith(head, n, "MM\0+", 4)) {
+    return codecs::openTiffFrame(std::move(source));
+  }
+  if (startsWith(head, n, "BM", 2)) return codecs::openBmpFrame(std::move(source));
+  if (startsWith(head, n, "RIFF", 4) && n >= 12 && std::memcmp(head + 8, "WEBP", 4) == 0) {
+    return codecs::openWebpFrame(std::move(source));
+  }
   return nullptr;
 }
 

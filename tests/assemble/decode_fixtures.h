@@ -2,10 +2,14 @@
 // themselves, and the EXIF bytes they carry, made by hand.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
+
+#include "assemble/decode_image.h"
 
 namespace folio::test {
 
@@ -13,6 +17,24 @@ struct Colour {
   std::uint8_t b, g, r, a = 255;
   bool operator==(const Colour&) const = default;
 };
+
+inline constexpr Colour kWhite{255, 255, 255};
+
+// decodeImage on a path given as the system's bytes, with a fresh record.
+struct Decoded {
+  bool ok = false;
+  assemble::DecodedImage image;
+};
+Decoded decodePath(const std::string& path);
+
+// One decoded pixel; alpha is always 255 there.
+Colour pixelAt(const assemble::DecodedImage& image, std::uint32_t x, std::uint32_t y);
+
+// Lossy formats keep colours only roughly.
+::testing::AssertionResult near(Colour seen, Colour want, int tolerance = 6);
+
+// The record's layout, as the images job relies on it: stride, size, padding.
+void expectWellFormed(const assemble::DecodedImage& image);
 
 // Pixels in memory: rows top to bottom.
 struct Picture {
@@ -72,5 +94,45 @@ struct PngImage {
 void writePng(const std::string& path, const PngImage& image);
 // A truecolour-with-alpha PNG of the picture.
 void writePng(const std::string& path, const Picture& picture);
+
+// A GIF: a logical screen with a global colour table, then frames of colour
+// indices, each with its own table or transparent index when given.
+struct GifFrameSpec {
+  std::uint16_t left = 0, top = 0, width = 0, height = 0;
+  std::vector<std::uint8_t> indices;  // rows top to bottom
+  std::vector<Colour> localColours;
+  int transparent = -1;
+  bool interlaced = false;
+};
+void writeGif(const std::string& path, std::uint16_t width, std::uint16_t height,
+              const std::vector<Colour>& globalColours, const std::vector<GifFrameSpec>& frames);
+
+// A TIFF page: samples already in the file's own layout.
+struct TiffPage {
+  std::uint32_t width = 0, height = 0;
+  std::uint16_t samplesPerPixel = 3, bitsPerSample = 8, photometric = 2;  // RGB
+  std::vector<std::uint16_t> extraSamples;  // EXTRASAMPLE_* for each extra sample
+  std::vector<std::vector<std::uint8_t>> rows;
+  std::vector<std::uint16_t> colourMap;  // red, then green, then blue entries
+  int resolutionUnit = -1;               // -1 writes no resolution
+  float xResolution = 0, yResolution = 0;
+  std::uint16_t orientation = 1;
+};
+// One page after the other, the first page first.
+void writeTiff(const std::string& path, const std::vector<TiffPage>& pages);
+
+// A BMP with a 40-byte header: 8 bits a pixel through a palette of the
+// picture's colours, 24 or 32 bits (alpha kept) directly.
+struct BmpOptions {
+  int bitsPerPixel = 24;
+  bool topDown = false;
+  std::int32_t pixelsPerMetreX = 0, pixelsPerMetreY = 0;
+};
+std::string bmpBytes(const Picture& picture, const BmpOptions& options = {});
+
+// A lossless WebP of the picture, alpha kept.
+void writeWebp(const std::string& path, const Picture& picture);
+// An animation of equally sized pictures, the first frame first.
+void writeAnimatedWebp(const std::string& path, const std::vector<Picture>& frames);
 
 }  // namespace folio::test

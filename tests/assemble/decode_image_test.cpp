@@ -21,47 +21,12 @@ using test::JpegOptions;
 using test::Picture;
 using test::TempDir;
 
-constexpr Colour kWhite{255, 255, 255};
-
-struct Decoded {
-  bool ok = false;
-  DecodedImage image;
-};
-
-Decoded decodePath(const std::string& path) {
-  const auto factory = platform::createImagingFactory();
-  Decoded d;
-  d.ok = decodeImage(factory.get(), platform::argumentToWide(path), &d.image);
-  return d;
-}
-
-Colour pixelAt(const DecodedImage& image, std::uint32_t x, std::uint32_t y) {
-  const std::uint8_t* p = &image.pixels[std::size_t{y} * image.stride + std::size_t{x} * 3];
-  return {p[0], p[1], p[2]};
-}
-
-// Lossy formats keep colours only roughly.
-::testing::AssertionResult near(Colour seen, Colour want, int tolerance = 6) {
-  const auto off = [&](int a, int b) { return std::abs(a - b) > tolerance; };
-  if (off(seen.b, want.b) || off(seen.g, want.g) || off(seen.r, want.r)) {
-    return ::testing::AssertionFailure()
-           << "got " << int(seen.r) << "," << int(seen.g) << "," << int(seen.b) << " want "
-           << int(want.r) << "," << int(want.g) << "," << int(want.b);
-  }
-  return ::testing::AssertionSuccess();
-}
-
-// The whole record, as the images job relies on it.
-void expectWellFormed(const DecodedImage& image) {
-  const std::uint32_t stride = (image.width * 3 + 3) & ~3u;
-  ASSERT_EQ(image.stride, stride);
-  ASSERT_EQ(image.pixels.size(), std::size_t{stride} * image.height);
-  for (std::uint32_t y = 0; y < image.height; ++y) {
-    for (std::uint32_t i = image.width * 3; i < stride; ++i) {
-      ASSERT_EQ(image.pixels[std::size_t{y} * stride + i], 0xFF) << "padding of row " << y;
-    }
-  }
-}
+using test::Decoded;
+using test::decodePath;
+using test::expectWellFormed;
+using test::kWhite;
+using test::near;
+using test::pixelAt;
 
 TEST(DecodeImage, ExifOrientationTurnsTheImageUpright) {
   // Stored 32 by 16: red top left, green top right, blue bottom left, yellow

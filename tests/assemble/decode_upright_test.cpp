@@ -74,10 +74,13 @@ TEST(Upright, EveryTransformPlacesEveryPixel) {
       {Transform::rotate270FlipHorizontal, 2, 3, "fcebda"},
       {Transform::rotate270, 2, 3, "cfbead"},
   };
-  std::vector<std::uint8_t> stored;
-  for (char letter = 'a'; letter <= 'f'; ++letter) {
-    stored.insert(stored.end(), {std::uint8_t(letter), std::uint8_t(letter + 32),
-                                 std::uint8_t(letter + 64), 255});
+  std::vector<std::uint8_t> stored(6 * 4);
+  for (std::size_t i = 0; i < 6; ++i) {
+    const auto letter = static_cast<std::uint8_t>('a' + i);
+    stored[i * 4] = letter;
+    stored[i * 4 + 1] = letter + 32;
+    stored[i * 4 + 2] = letter + 64;
+    stored[i * 4 + 3] = 255;
   }
   for (const auto& c : cases) {
     const std::size_t stride = strideForWidth(c.width);
