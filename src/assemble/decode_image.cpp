@@ -1,10 +1,71 @@
 #include "assemble/decode_image.h"
 
-namespace folio::assemble {
+#include <cmath>
+#include <cstdlib>
+#include <memory>
+#include <new>
+#include <utility>
 
-// No decoder is built yet: every image is unreadable.
-bool decodeImage(platform::ImagingFactory* factory, const std::u16string&, DecodedImage* image) {
-  return factory != nullptr && image != nullptr && false;
+#include "assemble/upright.h"
+
+namespace folio::assemble {
+namespace {
+
+// The most a decoded image may take at 4 bytes a pixel: 8192 by 8192 pixels.
+constexpr std::uint64_t kMaxDecodedBytes = 0x10000000;
+
+// A resolution below this is taken for a placeholder, not a real density.
+constexpr double kMinDpi = 10.0;
+
+struct FreeDeleter {
+  void operator()(std::uint8_t* p) const { std::free(p); }
+};
+
+bool usableResolution(double dpiX, double dpiY) {
+  return std::isfinite(dpiX) && std::isfinite(dpiY) && dpiX >= kMinDpi && dpiY >= kMinDpi;
+}
+
+}  // namespace
+
+bool decodeImage(platform::ImagingFactory* factory, const std::u16string& path,
+                 DecodedImage* image) {
+  if (factory == nullptr || image == nullptr) return false;
+  const auto frame = factory->openFirstFrame(path);
+  if (!frame) return false;
+  const platform::FrameInfo& info = frame->info();
+
+  const Transform transform = transformForOrientation(info.exifOrientation.value_or(1));
+  const bool quarter = turnsQuarter(transform);
+  image->width = quarter ? info.height : info.width;
+  image->height = quarter ? info.width : info.height;
+  if (info.hasResolution && usableResolution(info.dpiX, info.dpiY)) {
+    image->dpiX = info.dpiX;
+    image->dpiY = info.dpiY;
+  }
+  if (quarter) std::swap(image->dpiX, image->dpiY);
+
+  // Checked on the size the header declares, before any pixel buffer exists,
+  // so that a small file claiming a huge image costs nothing.
+  const std::uint64_t pixelCount = std::uint64_t{image->width} * image->height;
+  if (pixelCount == 0 || pixelCount > kMaxDecodedBytes / 4) return false;
+  const std::size_t storedSize = static_cast<std::size_t>(pixelCount) * 4;
+
+  // Zeroed memory from calloc costs nothing until the decoder writes it.
+  const std::unique_ptr<std::uint8_t, FreeDeleter> stored(
+      static_cast<std::uint8_t*>(std::calloc(storedSize, 1)));
+  if (!stored || !frame->copyPixels(stored.get(), storedSize)) return false;
+
+  const std::uint64_t stride = strideForWidth(image->width);
+  if (stride * image->height > kMaxDecodedBytes) return false;
+  image->stride = static_cast<std::uint32_t>(stride);
+  try {
+    image->pixels.assign(static_cast<std::size_t>(stride * image->height), 0xFF);
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  flattenUpright(stored.get(), info.width, info.height, transform, image->pixels.data(),
+                 image->stride);
+  return true;
 }
 
 }  // namespace folio::assemble

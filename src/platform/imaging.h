@@ -2,15 +2,57 @@
 // given. Decoders are chosen by the file's content, never by its name.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <memory>
+#include <optional>
+#include <string>
 
 namespace folio::platform {
+
+// What is known of a frame once its file has been opened, before any pixel
+// is decoded: enough to refuse an image that is too large while nothing big
+// has been allocated yet.
+struct FrameInfo {
+  std::uint32_t width = 0;  // as stored, before any turn
+  std::uint32_t height = 0;
+  // The resolution the file stores, in dots per inch; none when the format
+  // has no such field or the file leaves it out.
+  bool hasResolution = false;
+  double dpiX = 0.0;
+  double dpiY = 0.0;
+  // The EXIF Orientation value (tag 274 in the first image directory of a
+  // JPEG's APP1 segment), when it is stored there as one SHORT or one LONG.
+  std::optional<std::uint32_t> exifOrientation;
+};
+
+// The first frame of one image file, with its file still open.
+class ImageFrame {
+ public:
+  virtual ~ImageFrame() = default;
+
+  const FrameInfo& info() const { return info_; }
+
+  // Decodes the frame into bgra: width * 4 * height bytes, rows from top to
+  // bottom as stored, 4 bytes a pixel in the order blue, green, red, alpha,
+  // alpha straight and 255 where the image has none. size must be exactly
+  // that. A frame decodes once; false when its data cannot be decoded.
+  virtual bool copyPixels(std::uint8_t* bgra, std::size_t size) = 0;
+
+ protected:
+  FrameInfo info_;
+};
 
 // The codecs' shared state for one job, created once and handed to every
 // decode of that job.
 class ImagingFactory {
  public:
   virtual ~ImagingFactory() = default;
+
+  // Opens the file at path and reads the first frame's header. Null when the
+  // file is missing, not a regular file, in no format a codec reads, or
+  // damaged before its first frame. Never throws.
+  std::unique_ptr<ImageFrame> openFirstFrame(const std::u16string& path) const;
 };
 
 // A new factory, or null when the codecs cannot be set up.

@@ -1,0 +1,71 @@
+// Shared ground of the codecs behind the imaging factory on POSIX: the byte
+// source every decoder reads from, and one opener per container format.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "platform/files.h"
+#include "platform/imaging.h"
+
+namespace folio::platform::codecs {
+
+// An open image file read from front to back through one buffer. The first
+// bytes can be looked at before any decoder takes them, so the format is
+// chosen by content, and a decoder reads no further than it needs.
+class ByteSource {
+ public:
+  explicit ByteSource(File file);
+
+  // Makes up to size bytes available without consuming them; the number
+  // available is less only when the file ends first.
+  size_t peek(size_t size, const std::uint8_t** data);
+
+  // Copies size bytes; fewer only at the end of the file or on a read error.
+  size_t read(void* out, size_t size);
+
+  // The buffered bytes not consumed yet, refilled from the file when none
+  // are left; empty at the end of the file. Taking them consumes them.
+  struct Chunk {
+    const std::uint8_t* data;
+    size_t size;
+  };
+  Chunk nextChunk();
+
+  // Passes over size bytes; false when the file ends first.
+  bool skip(size_t size);
+
+  // Everything not consumed yet, up to the end of the file.
+  bool readRest(std::vector<std::uint8_t>* out);
+
+ private:
+  bool fill(size_t wanted);
+
+  File file_;
+  std::vector<std::uint8_t> buffer_;
+  size_t begin_ = 0;
+  size_t end_ = 0;
+};
+
+// Each opener reads its format's header and hands back the first frame, or
+// null when the file is not a readable image of that format.
+std::unique_ptr<ImageFrame> openJpegFrame(ByteSource&& source);
+std::unique_ptr<ImageFrame> openPngFrame(ByteSource&& source);
+std::unique_ptr<ImageFrame> openGifFrame(ByteSource&& source);
+std::unique_ptr<ImageFrame> openTiffFrame(ByteSource&& source);
+std::unique_ptr<ImageFrame> openBmpFrame(ByteSource&& source);
+std::unique_ptr<ImageFrame> openWebpFrame(ByteSource&& source);
+
+// Densities stored per centimetre or per metre, turned into dots per inch.
+inline constexpr double kCentimetresPerInch = 2.54;
+inline constexpr double kMetresPerInch = 0.0254;
+
+inline void setResolution(FrameInfo* info, double dpiX, double dpiY) {
+  info->hasResolution = true;
+  info->dpiX = dpiX;
+  info->dpiY = dpiY;
+}
+
+}  // namespace folio::platform::codecs

@@ -1,0 +1,123 @@
+// GIF through giflib, record by record: the decoder reads the file only up
+// to the first image and never looks at the frames after it.
+#include <gif_lib.h>
+
+#include <array>
+#include <cstring>
+#include <new>
+#include <vector>
+
+#include "platform/imaging_codecs_posix.h"
+
+namespace folio::platform::codecs {
+namespace {
+
+int readData(GifFileType* gif, GifByteType* data, int size) {
+  if (size <= 0) return 0;
+  return static_cast<int>(
+      static_cast<ByteSource*>(gif->UserData)->read(data, static_cast<size_t>(size)));
+}
+
+struct Bgra {
+  std::uint8_t b, g, r, a;
+};
+
+class GifFrame final : public ImageFrame {
+ public:
+  explicit GifFrame(ByteSource&& bytes) : bytes_(std::move(bytes)) {}
+  ~GifFrame() override {
+    int error = 0;
+    if (gif_ != nullptr) DGifCloseFile(gif_, &error);
+  }
+  GifFrame(const GifFrame&) = delete;
+  GifFrame& operator=(const GifFrame&) = delete;
+
+  bool open() {
+    int error = 0;
+    gif_ = DGifOpen(&bytes_, readData, &error);
+    if (gif_ == nullptr) return false;
+    int transparent = NO_TRANSPARENT_COLOR;
+    for (;;) {
+      GifRecordType type = UNDEFINED_RECORD_TYPE;
+      if (DGifGetRecordType(gif_, &type) == GIF_ERROR) return false;
+      if (type == IMAGE_DESC_RECORD_TYPE) break;
+      if (type != EXTENSION_RECORD_TYPE) return false;  // the file ends without an image
+      int code = 0;
+      GifByteType* block = nullptr;
+      if (DGifGetExtension(gif_, &code, &block) == GIF_ERROR) return false;
+      // The last graphic control block before the image says which colour
+      // index is transparent in it.
+      if (code == GRAPHICS_EXT_FUNC_CODE && block != nullptr && block[0] >= 4) {
+        GraphicsControlBlock control;
+        if (DGifExtensionToGCB(block[0], block + 1, &control) == GIF_OK) {
+          transparent = control.TransparentColor;
+        }
+      }
+      while (block != nullptr) {
+        if (DGifGetExtensionNext(gif_, &block) == GIF_ERROR) return false;
+      }
+    }
+    if (DGifGetImageDesc(gif_) == GIF_ERROR) return false;
+    const ColorMapObject* colours =
+        gif_->Image.ColorMap != nullptr ? gif_->Image.ColorMap : gif_->SColorMap;
+    if (colours == nullptr || gif_->Image.Width <= 0 || gif_->Image.Height <= 0) return false;
+    // Indices the colour table does not cover come out black.
+    palette_.fill(Bgra{0, 0, 0, 255});
+    for (int i = 0; i < colours->ColorCount && i < 256; ++i) {
+      const GifColorType& c = colours->Colors[i];
+      palette_[static_cast<size_t>(i)] = Bgra{c.Blue, c.Green, c.Red, 255};
+    }
+    if (transparent >= 0 && transparent < 256) {
+      palette_[static_cast<size_t>(transparent)] = Bgra{0, 0, 0, 0};
+    }
+    info_.width = static_cast<std::uint32_t>(gif_->Image.Width);
+    info_.height = static_cast<std::uint32_t>(gif_->Image.Height);
+    return true;
+  }
+
+  bool copyPixels(std::uint8_t* bgra, std::size_t size) override {
+    if (decoded_ || size != size_t{info_.width} * 4 * info_.height) return false;
+    decoded_ = true;
+    std::vector<GifPixelType> line;
+    try {
+      line.resize(info_.width);
+    } catch (const std::bad_alloc&) {
+      return false;
+    }
+    // Interlaced rows arrive in four passes: every eighth row from 0, every
+    // eighth from 4, every fourth from 2, every second from 1.
+    static constexpr std::uint32_t kStart[] = {0, 4, 2, 1};
+    static constexpr std::uint32_t kStep[] = {8, 8, 4, 2};
+    const int passes = gif_->Image.Interlace ? 4 : 1;
+    for (int pass = 0; pass < passes; ++pass) {
+      const std::uint32_t start = passes == 1 ? 0 : kStart[pass];
+      const std::uint32_t step = passes == 1 ? 1 : kStep[pass];
+      for (std::uint32_t y = start; y < info_.height; y += step) {
+        if (DGifGetLine(gif_, line.data(), static_cast<int>(info_.width)) == GIF_ERROR) {
+          return false;
+        }
+        std::uint8_t* row = bgra + size_t{y} * info_.width * 4;
+        for (std::uint32_t x = 0; x < info_.width; ++x) {
+          std::memcpy(row + size_t{x} * 4, &palette_[line[x]], 4);
+        }
+      }
+    }
+    return true;
+  }
+
+ private:
+  ByteSource bytes_;
+  GifFileType* gif_ = nullptr;
+  std::array<Bgra, 256> palette_{};
+  bool decoded_ = false;
+};
+
+}  // namespace
+
+std::unique_ptr<ImageFrame> openGifFrame(ByteSource&& source) {
+  auto frame = std::make_unique<GifFrame>(std::move(source));
+  if (!frame->open()) return nullptr;
+  return frame;
+}
+
+}  // namespace folio::platform::codecs

@@ -1,0 +1,213 @@
+// JPEG through libjpeg-turbo, which decodes straight into blue, green, red,
+// alpha rows. libjpeg reports a fatal error by jumping out of the library;
+// every jump lands in one of the small functions below that hold nothing but
+// plain values, so no C++ object is ever skipped.
+#include <csetjmp>
+#include <cstdio>
+#include <cstring>
+// clang-format off
+#include <jpeglib.h>
+#include <jerror.h>
+// clang-format on
+#include <libexif/exif-data.h>
+
+#include "platform/imaging_codecs_posix.h"
+
+namespace folio::platform::codecs {
+namespace {
+
+constexpr char kExifHeader[] = "Exif\0\0";
+constexpr size_t kExifHeaderSize = 6;
+
+// The Orientation tag of IFD0, taken only when it is one SHORT or one LONG;
+// any other type or count is no orientation at all.
+std::optional<std::uint32_t> exifOrientation(const std::uint8_t* data, size_t size) {
+  ExifData* exif = exif_data_new();
+  if (exif == nullptr) return std::nullopt;
+  // As loaded, without libexif's repairs: those would turn an Orientation of
+  // another type into a SHORT and cut a LONG down to 16 bits.
+  exif_data_unset_option(exif, EXIF_DATA_OPTION_FOLLOW_SPECIFICATION);
+  exif_data_unset_option(exif, EXIF_DATA_OPTION_IGNORE_UNKNOWN_TAGS);
+  exif_data_load_data(exif, data, static_cast<unsigned int>(size));
+  std::optional<std::uint32_t> value;
+  const ExifEntry* entry = exif_content_get_entry(exif->ifd[EXIF_IFD_0], EXIF_TAG_ORIENTATION);
+  if (entry != nullptr && entry->components == 1 && entry->data != nullptr) {
+    const ExifByteOrder order = exif_data_get_byte_order(exif);
+    if (entry->format == EXIF_FORMAT_SHORT && entry->size >= 2) {
+      value = exif_get_short(entry->data, order);
+    } else if (entry->format == EXIF_FORMAT_LONG && entry->size >= 4) {
+      value = exif_get_long(entry->data, order);
+    }
+  }
+  exif_data_unref(exif);
+  return value;
+}
+
+struct ErrorManager {
+  jpeg_error_mgr pub;
+  std::jmp_buf jump;
+};
+
+[[noreturn]] void onError(j_common_ptr cinfo) {
+  std::longjmp(reinterpret_cast<ErrorManager*>(cinfo->err)->jump, 1);
+}
+
+void onMessage(j_common_ptr) {}
+
+struct SourceManager {
+  jpeg_source_mgr pub;
+  ByteSource* bytes;
+};
+
+void initSource(j_decompress_ptr) {}
+
+boolean fillInputBuffer(j_decompress_ptr cinfo) {
+  auto* source = reinterpret_cast<SourceManager*>(cinfo->src);
+  const ByteSource::Chunk chunk = source->bytes->nextChunk();
+  // A file that ends early is damaged: the decode fails rather than
+  // padding the picture with grey.
+  if (chunk.size == 0) ERREXIT(cinfo, JERR_INPUT_EOF);
+  source->pub.next_input_byte = chunk.data;
+  source->pub.bytes_in_buffer = chunk.size;
+  return TRUE;
+}
+
+void skipInputData(j_decompress_ptr cinfo, long count) {
+  auto* source = reinterpret_cast<SourceManager*>(cinfo->src);
+  if (count <= 0) return;
+  const auto n = static_cast<size_t>(count);
+  if (n <= source->pub.bytes_in_buffer) {
+    source->pub.next_input_byte += n;
+    source->pub.bytes_in_buffer -= n;
+    return;
+  }
+  const size_t rest = n - source->pub.bytes_in_buffer;
+  source->pub.bytes_in_buffer = 0;
+  if (!source->bytes->skip(rest)) ERREXIT(cinfo, JERR_INPUT_EOF);
+}
+
+void termSource(j_decompress_ptr) {}
+
+std::uint8_t mulDiv255(unsigned a, unsigned b) {
+  return static_cast<std::uint8_t>((a * b + 127) / 255);
+}
+
+// Four-colour pixels to blue, green, red, alpha in place, without a colour
+// profile. Adobe's writers store the inks inverted (255 is no ink).
+void cmykToBgra(std::uint8_t* pixels, size_t count, bool inverted) {
+  for (size_t i = 0; i < count; ++i, pixels += 4) {
+    unsigned c = pixels[0], m = pixels[1], y = pixels[2], k = pixels[3];
+    if (!inverted) {
+      c = 255 - c;
+      m = 255 - m;
+      y = 255 - y;
+      k = 255 - k;
+    }
+    pixels[0] = mulDiv255(y, k);
+    pixels[1] = mulDiv255(m, k);
+    pixels[2] = mulDiv255(c, k);
+    pixels[3] = 255;
+  }
+}
+
+class JpegFrame final : public ImageFrame {
+ public:
+  explicit JpegFrame(ByteSource&& bytes) : bytes_(std::move(bytes)) {}
+  ~JpegFrame() override {
+    if (created_) jpeg_destroy_decompress(&cinfo_);
+  }
+  JpegFrame(const JpegFrame&) = delete;
+  JpegFrame& operator=(const JpegFrame&) = delete;
+
+  bool open() {
+    cinfo_.err = jpeg_std_error(&errors_.pub);
+    errors_.pub.error_exit = onError;
+    errors_.pub.output_message = onMessage;
+    if (!readHeader()) return false;
+    info_.width = cinfo_.image_width;
+    info_.height = cinfo_.image_height;
+    if (cinfo_.saw_JFIF_marker) {
+      // Unit 0 gives only the pixels' aspect ratio, which is no resolution.
+      if (cinfo_.density_unit == 1) {
+        setResolution(&info_, cinfo_.X_density, cinfo_.Y_density);
+      } else if (cinfo_.density_unit == 2) {
+        setResolution(&info_, cinfo_.X_density * kCentimetresPerInch,
+                      cinfo_.Y_density * kCentimetresPerInch);
+      }
+    }
+    for (auto* marker = cinfo_.marker_list; marker != nullptr; marker = marker->next) {
+      if (marker->marker == JPEG_APP0 + 1 && marker->data_length >= kExifHeaderSize &&
+          std::memcmp(marker->data, kExifHeader, kExifHeaderSize) == 0) {
+        info_.exifOrientation = exifOrientation(marker->data, marker->data_length);
+        break;
+      }
+    }
+    return true;
+  }
+
+  bool copyPixels(std::uint8_t* bgra, std::size_t size) override {
+    if (decoded_ || size != size_t{info_.width} * 4 * info_.height) return false;
+    decoded_ = true;
+    const bool fourInks =
+        cinfo_.jpeg_color_space == JCS_CMYK || cinfo_.jpeg_color_space == JCS_YCCK;
+    if (!decode(bgra, fourInks ? JCS_CMYK : JCS_EXT_BGRA)) return false;
+    if (fourInks) cmykToBgra(bgra, size / 4, cinfo_.saw_Adobe_marker);
+    return true;
+  }
+
+ private:
+  bool readHeader() {
+    if (setjmp(errors_.jump)) return false;
+    jpeg_create_decompress(&cinfo_);
+    created_ = true;
+    source_.bytes = &bytes_;
+    source_.pub.init_source = initSource;
+    source_.pub.fill_input_buffer = fillInputBuffer;
+    source_.pub.skip_input_data = skipInputData;
+    source_.pub.resync_to_restart = jpeg_resync_to_restart;
+    source_.pub.term_source = termSource;
+    source_.pub.next_input_byte = nullptr;
+    source_.pub.bytes_in_buffer = 0;
+    cinfo_.src = &source_.pub;
+    jpeg_save_markers(&cinfo_, JPEG_APP0 + 1, 0xFFFF);
+    return jpeg_read_header(&cinfo_, TRUE) == JPEG_HEADER_OK;
+  }
+
+  bool decode(std::uint8_t* out, J_COLOR_SPACE space) {
+    if (setjmp(errors_.jump)) return false;
+    cinfo_.out_color_space = space;
+    jpeg_start_decompress(&cinfo_);
+    if (cinfo_.output_width != info_.width || cinfo_.output_height != info_.height ||
+        cinfo_.output_components != 4) {
+      return false;
+    }
+    const size_t rowSize = size_t{info_.width} * 4;
+    JSAMPROW rows[16];
+    while (cinfo_.output_scanline < cinfo_.output_height) {
+      const JDIMENSION first = cinfo_.output_scanline;
+      JDIMENSION count = cinfo_.output_height - first;
+      if (count > 16) count = 16;
+      for (JDIMENSION i = 0; i < count; ++i) rows[i] = out + (first + i) * rowSize;
+      jpeg_read_scanlines(&cinfo_, rows, count);
+    }
+    jpeg_finish_decompress(&cinfo_);
+    return true;
+  }
+
+  ByteSource bytes_;
+  jpeg_decompress_struct cinfo_{};
+  ErrorManager errors_{};
+  SourceManager source_{};
+  bool created_ = false;
+  bool decoded_ = false;
+};
+
+}  // namespace
+
+std::unique_ptr<ImageFrame> openJpegFrame(ByteSource&& source) {
+  auto frame = std::make_unique<JpegFrame>(std::move(source));
+  if (!frame->open()) return nullptr;
+  return frame;
+}
+
+}  // namespace folio::platform::codecs

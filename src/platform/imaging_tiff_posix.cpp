@@ -1,0 +1,180 @@
+// TIFF through libtiff's RGBA reader, which knows every photometric form.
+// A TIFF's directories may sit anywhere in the file, so the file is held in
+// memory and libtiff reads it from there; only the first directory is used.
+#include <tiffio.h>
+
+#include <algorithm>
+#include <cstdarg>
+#include <cstring>
+#include <mutex>
+#include <vector>
+
+#include "platform/imaging_codecs_posix.h"
+
+namespace folio::platform::codecs {
+namespace {
+
+struct Memory {
+  std::vector<std::uint8_t> data;
+  toff_t at = 0;
+};
+
+Memory* memoryOf(thandle_t handle) { return static_cast<Memory*>(handle); }
+
+tmsize_t readProc(thandle_t handle, void* out, tmsize_t size) {
+  Memory* m = memoryOf(handle);
+  if (size <= 0 || m->at >= m->data.size()) return 0;
+  const size_t n = std::min(static_cast<size_t>(size), m->data.size() - m->at);
+  std::memcpy(out, m->data.data() + m->at, n);
+  m->at += n;
+  return static_cast<tmsize_t>(n);
+}
+
+tmsize_t writeProc(thandle_t, void*, tmsize_t) { return 0; }
+
+toff_t seekProc(thandle_t handle, toff_t offset, int whence) {
+  Memory* m = memoryOf(handle);
+  const toff_t base = whence == SEEK_CUR ? m->at : whence == SEEK_END ? m->data.size() : 0;
+  m->at = base + offset;
+  return m->at;
+}
+
+int closeProc(thandle_t) { return 0; }
+
+toff_t sizeProc(thandle_t handle) { return memoryOf(handle)->data.size(); }
+
+int mapProc(thandle_t handle, void** base, toff_t* size) {
+  Memory* m = memoryOf(handle);
+  *base = m->data.data();
+  *size = m->data.size();
+  return 1;
+}
+
+void unmapProc(thandle_t, void*, toff_t) {}
+
+// libtiff's messages are not ours to print: the worker writes nothing but
+// its status lines.
+int quiet(TIFF*, void*, const char*, const char*, va_list) { return 1; }
+
+void silenceLibraryWide() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    TIFFSetErrorHandler(nullptr);
+    TIFFSetWarningHandler(nullptr);
+  });
+}
+
+struct OptionsDeleter {
+  void operator()(TIFFOpenOptions* options) const { TIFFOpenOptionsFree(options); }
+};
+
+std::uint8_t unpremultiply(std::uint8_t colour, std::uint8_t alpha) {
+  if (alpha == 0) return 0;
+  const unsigned value = (unsigned{colour} * 255 + alpha / 2u) / alpha;
+  return static_cast<std::uint8_t>(std::min(value, 255u));
+}
+
+class TiffFrame final : public ImageFrame {
+ public:
+  TiffFrame() = default;
+  ~TiffFrame() override {
+    if (tiff_ != nullptr) TIFFClose(tiff_);
+  }
+  TiffFrame(const TiffFrame&) = delete;
+  TiffFrame& operator=(const TiffFrame&) = delete;
+
+  bool open(ByteSource& bytes) {
+    silenceLibraryWide();
+    if (!bytes.readRest(&memory_.data)) return false;
+    const std::unique_ptr<TIFFOpenOptions, OptionsDeleter> options(TIFFOpenOptionsAlloc());
+    if (!options) return false;
+    TIFFOpenOptionsSetErrorHandlerExtR(options.get(), quiet, nullptr);
+    TIFFOpenOptionsSetWarningHandlerExtR(options.get(), quiet, nullptr);
+    tiff_ = TIFFClientOpenExt("image", "r", &memory_, readProc, writeProc, seekProc, closeProc,
+                              sizeProc, mapProc, unmapProc, options.get());
+    if (tiff_ == nullptr) return false;
+    if (TIFFGetField(tiff_, TIFFTAG_IMAGEWIDTH, &info_.width) != 1 ||
+        TIFFGetField(tiff_, TIFFTAG_IMAGELENGTH, &info_.height) != 1) {
+      return false;
+    }
+    float x = 0, y = 0;
+    std::uint16_t unit = RESUNIT_INCH;
+    if (TIFFGetField(tiff_, TIFFTAG_XRESOLUTION, &x) == 1 &&
+        TIFFGetField(tiff_, TIFFTAG_YRESOLUTION, &y) == 1) {
+      TIFFGetFieldDefaulted(tiff_, TIFFTAG_RESOLUTIONUNIT, &unit);
+      // Without a unit the two values give only the pixels' aspect ratio.
+      if (unit == RESUNIT_INCH) setResolution(&info_, x, y);
+      if (unit == RESUNIT_CENTIMETER) {
+        setResolution(&info_, x * kCentimetresPerInch, y * kCentimetresPerInch);
+      }
+    }
+    return true;
+  }
+
+  bool copyPixels(std::uint8_t* bgra, std::size_t size) override {
+    if (decoded_ || size != size_t{info_.width} * 4 * info_.height) return false;
+    decoded_ = true;
+    // Asking for the orientation the file itself declares keeps the rows
+    // and columns exactly as stored: libtiff then neither flips nor mirrors.
+    std::uint16_t orientation = ORIENTATION_TOPLEFT;
+    TIFFGetFieldDefaulted(tiff_, TIFFTAG_ORIENTATION, &orientation);
+    static_assert(alignof(std::max_align_t) >= alignof(std::uint32_t));
+    if (TIFFReadRGBAImageOriented(tiff_, info_.width, info_.height,
+                                  reinterpret_cast<std::uint32_t*>(bgra), orientation,
+                                  /*stop on the first error*/ 1) != 1) {
+      return false;
+    }
+    // libtiff packs red, green, blue, alpha in that byte order.
+    const bool premultiplied = alphaIsPremultiplied();
+    for (std::uint8_t* p = bgra; p != bgra + size; p += 4) {
+      std::swap(p[0], p[2]);
+      if (premultiplied && p[3] != 255) {
+        p[0] = unpremultiply(p[0], p[3]);
+        p[1] = unpremultiply(p[1], p[3]);
+        p[2] = unpremultiply(p[2], p[3]);
+      }
+    }
+    return true;
+  }
+
+ private:
+  // Whether the RGBA reader hands colours multiplied by alpha: it passes
+  // associated alpha through and multiplies unassociated alpha in, except
+  // for 8-bit grey with alpha, which it leaves as stored.
+  bool alphaIsPremultiplied() {
+    std::uint16_t count = 0;
+    std::uint16_t* kinds = nullptr;
+    std::uint16_t samples = 1, photometric = PHOTOMETRIC_RGB, planar = PLANARCONFIG_CONTIG;
+    TIFFGetFieldDefaulted(tiff_, TIFFTAG_EXTRASAMPLES, &count, &kinds);
+    TIFFGetFieldDefaulted(tiff_, TIFFTAG_SAMPLESPERPIXEL, &samples);
+    TIFFGetFieldDefaulted(tiff_, TIFFTAG_PLANARCONFIG, &planar);
+    TIFFGetField(tiff_, TIFFTAG_PHOTOMETRIC, &photometric);
+    if (count == 0 || kinds == nullptr) return false;
+    const bool grey =
+        photometric == PHOTOMETRIC_MINISBLACK || photometric == PHOTOMETRIC_MINISWHITE;
+    switch (kinds[0]) {
+      case EXTRASAMPLE_ASSOCALPHA:
+        return true;
+      case EXTRASAMPLE_UNASSALPHA:
+        return !(grey && planar == PLANARCONFIG_CONTIG);
+      case EXTRASAMPLE_UNSPECIFIED:
+        return samples > 3;  // taken for associated alpha
+      default:
+        return false;
+    }
+  }
+
+  Memory memory_;
+  TIFF* tiff_ = nullptr;
+  bool decoded_ = false;
+};
+
+}  // namespace
+
+std::unique_ptr<ImageFrame> openTiffFrame(ByteSource&& source) {
+  auto frame = std::make_unique<TiffFrame>();
+  if (!frame->open(source)) return nullptr;
+  return frame;
+}
+
+}  // namespace folio::platform::codecs
