@@ -4,7 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <memory>
+#include <functional>
 
 #include "platform/files.h"
 
@@ -26,23 +26,21 @@ struct BgrImage {
 enum class PngFilter { none, up, adaptive };
 
 struct PngSettings {
-  int level = 4;  // deflate level, 1 (fastest) to 12
+  int level = 2;  // deflate level, 1 (fastest) to 12
   PngFilter filter = PngFilter::adaptive;
 };
 
-// A complete PNG file in memory; size 0 when there is none.
-struct EncodedPng {
-  std::unique_ptr<std::uint8_t[]> bytes;
-  size_t size = 0;
-};
+// Receives the bytes of the PNG file in order; answers how writing them
+// went. The first answer that is not ok ends the encoding with it.
+using PngSink = std::function<IoStatus(const std::uint8_t* data, size_t size)>;
 
-// The PNG file for the image; empty when the image is empty or its encoding
-// cannot be held in memory.
-EncodedPng encodePng(const BgrImage& image, const PngSettings& settings = {});
+// Encodes the image as one PNG file and hands its bytes to sink. An image
+// that cannot be encoded (empty, rows shorter than width pixels, too large
+// for memory) gives IoStatus::other before sink is called.
+IoStatus encodePng(const BgrImage& image, const PngSink& sink, const PngSettings& settings = {});
 
 // Encodes the image and writes the whole PNG file to file. A full disk is
-// reported as such; every other failure, an image that cannot be encoded
-// included, as IoStatus::other.
+// reported as such; every other failure as IoStatus::other.
 IoStatus writePng(File& file, const BgrImage& image);
 
 }  // namespace folio::platform
