@@ -9,9 +9,11 @@
 
 #include "platform/png_encoder.h"
 #include "png_reader.h"
+#include "render/convert_pdf_to_images.h"
 #include "render/page_file_name.h"
 #include "render/page_geometry.h"
 #include "render/png_writer.h"
+#include "support/pdf_fixtures.h"
 #include "support/temp_dir.h"
 
 namespace folio::test {
@@ -226,6 +228,31 @@ TEST_F(PngWriter, MissingDirectoryIsNotWritten) {
   EXPECT_EQ(render::writePngFile(target("missing/page.png"), image_.bytes.data(), 5, 3, 16),
             render::kPngNotWritten);
   EXPECT_TRUE(listDir(dir_.str()).empty());
+}
+
+// The driver called directly, for what the command line cannot reach.
+TEST(ConvertPdfToImages, PathsPdfiumCannotBeGivenAndAnEmptyCallback) {
+  TempDir dir;
+  writeFile(dir / "in.pdf", makePdf({PageSpec{}}));
+  int calls = 0;
+  const protocol::ProgressCallback counting = [&calls](std::int32_t, std::int32_t,
+                                                       const std::string&) { ++calls; };
+  // A lone surrogate that stands for no byte has no form on this system.
+  const std::u16string unpaired = wide(dir.str()) + u"/\xD800.pdf";
+  for (const std::u16string& path : {unpaired, wide(dir / "missing.pdf")}) {
+    const protocol::JobResult r = render::convertPdfToImages(path, wide(dir.str()), counting);
+    EXPECT_EQ(r.code, 20);
+    EXPECT_EQ(r.errorName, "CANNOT_READ");
+    EXPECT_EQ(r.count, 0);
+  }
+  EXPECT_EQ(calls, 0);
+
+  const protocol::JobResult done =
+      render::convertPdfToImages(wide(dir / "in.pdf"), wide(dir.str()), nullptr);
+  EXPECT_EQ(done.code, 0);
+  EXPECT_EQ(done.errorName, "");
+  EXPECT_EQ(done.count, 1);
+  EXPECT_EQ(listDir(dir.str()), (std::vector<std::string>{"in.pdf", "page_001.png"}));
 }
 
 }  // namespace
