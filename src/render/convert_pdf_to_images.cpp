@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "pdfium/holders.h"
+#include "platform/files.h"
 #include "platform/native_path.h"
 #include "platform/path_join.h"
 #include "protocol/text_encoding.h"
@@ -105,6 +106,9 @@ JobResult convertPdfToImages(const std::u16string& pdfPath, const std::u16string
   // file the system can open, PDFium can open too.
   const std::optional<std::string> nativePdfPath = platform::nativePath(pdfPath);
   if (!nativePdfPath) return makeErrorResult(results::cannotRead);
+  // A pipe or a device bearing a PDF's name would keep PDFium waiting for
+  // bytes that may never come; only a regular file we can read goes to it.
+  if (!platform::openForReading(pdfPath).isOpen()) return makeErrorResult(results::cannotRead);
 
   pdfium::ScopedDocument document(FPDF_LoadDocument(nativePdfPath->c_str(), nullptr));
   if (!document) return loadFailure(FPDF_GetLastError());

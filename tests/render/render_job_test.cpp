@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/mount.h>
+#include <sys/stat.h>
 
 #include <cerrno>
 #include <cstring>
@@ -184,6 +185,14 @@ TEST_F(RenderJob, DocumentsThatDoNotOpen) {
     EXPECT_EQ(r.exitCode, c.code);
     EXPECT_TRUE(listDir(out()).empty());
   }
+}
+
+TEST_F(RenderJob, APipeNamedLikeAPdfIsNotWaitedOn) {
+  const std::string pipe = dir_ / "pipe.pdf";
+  ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+  const RunResult r = runFolio({"--input", pipe, "--output", out()});
+  EXPECT_EQ(r.out, "ERROR\tCANNOT_READ\n");
+  EXPECT_EQ(r.exitCode, 20);
 }
 
 TEST_F(RenderJob, AnExistingPageIsNeverReplaced) {
