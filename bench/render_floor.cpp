@@ -20,7 +20,8 @@ int main(int argc, char** argv) {
     folio::bench::RenderedPage page;  // a fresh buffer per page, as the worker has
     if (!folio::bench::renderPage(document.get(), i, page)) return 1;
   }
-  const std::chrono::duration<double, std::milli> elapsed = std::chrono::steady_clock::now() - start;
+  const std::chrono::duration<double, std::milli> elapsed =
+      std::chrono::steady_clock::now() - start;
   std::printf("%.2f\n", elapsed.count() / (count > 0 ? count : 1));
   return 0;
 }

@@ -86,9 +86,10 @@ std::optional<JobResult> convertPage(FPDF_DOCUMENT document, std::int32_t index,
     return makeErrorResult(results::cannotWritePage);
   }
   const std::u16string outputPath = platform::joinPath(outputDirectory, wideName);
-  const int written =
-      writePngFile(outputPath, pixels.data(), static_cast<std::uint32_t>(size->width),
-                   static_cast<std::uint32_t>(size->height), static_cast<std::uint32_t>(size->stride));
+  const int written = writePngFile(outputPath, pixels.data(),
+                                   static_cast<std::uint32_t>(size->width),
+                                   static_cast<std::uint32_t>(size->height),
+                                   static_cast<std::uint32_t>(size->stride));
   if (written == kPngDiskFull) return makeErrorResult(results::diskFullPage);
   if (written != kPngWritten) return makeErrorResult(results::cannotWritePage);
 

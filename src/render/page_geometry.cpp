@@ -26,7 +26,8 @@ std::optional<PageBitmapSize> pageBitmapSize(double width, double height) {
   // Formed in 64 bits: the stride of the widest row allowed above already
   // leaves the int32 range, and such a page must fail the size limit, not
   // wrap around it.
-  const std::uint64_t stride = (std::uint64_t{3} * static_cast<std::uint32_t>(w) + 3) & ~std::uint64_t{3};
+  const std::uint64_t stride =
+      (std::uint64_t{3} * static_cast<std::uint32_t>(w) + 3) & ~std::uint64_t{3};
   const std::uint64_t bytes = stride * static_cast<std::uint32_t>(h);
   if (bytes == 0 || bytes > kMaxPageBytes) return std::nullopt;
   return PageBitmapSize{w, h, static_cast<std::int32_t>(stride), bytes};

@@ -68,7 +68,8 @@ DecodedPng decodePng(const std::string& bytes) {
 
 std::string pngcheckProblems(const std::string& path) {
   const RunResult r = runProgram({"/usr/bin/pngcheck", "-q", path});
-  return r.exitCode == 0 ? std::string() : r.out + r.err + " (exit " + std::to_string(r.exitCode) + ")";
+  if (r.exitCode == 0) return std::string();
+  return r.out + r.err + " (exit " + std::to_string(r.exitCode) + ")";
 }
 
 }  // namespace folio::test

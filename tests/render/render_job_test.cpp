@@ -157,10 +157,9 @@ TEST_F(RenderJob, PageSizesAndLimits) {
 TEST_F(RenderJob, DocumentsThatDoNotOpen) {
   const std::string pdf = makePdf({PageSpec{}});
   writeFile(dir_ / "plain.pdf", pdf);
-  ASSERT_EQ(runProgram({"/usr/bin/qpdf", "--encrypt", "user", "owner", "256", "--", dir_ / "plain.pdf",
-                        dir_ / "locked.pdf"})
-                .exitCode,
-            0);
+  const RunResult qpdf = runProgram({"/usr/bin/qpdf", "--encrypt", "user", "owner", "256", "--",
+                                     dir_ / "plain.pdf", dir_ / "locked.pdf"});
+  ASSERT_EQ(qpdf.exitCode, 0) << qpdf.err;
   // A security handler PDFium does not know.
   std::string unknownHandler = pdf;
   unknownHandler.insert(unknownHandler.find("<<", unknownHandler.rfind("trailer")) + 2,
