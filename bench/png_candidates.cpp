@@ -126,6 +126,8 @@ int main(int argc, char** argv) {
     all.push_back({"libpng filter none, level " + std::to_string(level),
                    [level](auto& p) { return encodeLibpng(p, PNG_FILTER_NONE, level); }});
   }
+  all.push_back({"libpng filter adaptive, level 1", [](auto& p) { return encodeLibpng(p, -1, 1); }});
+  all.push_back({"libspng filter adaptive, level 1", [](auto& p) { return encodeSpng(p, true, 1); }});
   for (int level : {1, 2, 3, 4, 6}) {
     for (auto [filter, name] : {std::pair{PngFilter::none, "none"}, {PngFilter::up, "up"},
                                 {PngFilter::adaptive, "adaptive"}}) {

@@ -27,9 +27,10 @@ enum class PngFilter { none, up, adaptive };
 
 // The defaults are what the worker writes with. Measured on rendered pages
 // (bench/png_candidates), the adaptive filter at the fastest level is the
-// quickest setting whose files stay close to those of common PNG writers for
-// both text and photographs: unfiltered rows suit text and cost twice the
-// size on photographs, the row above alone suits photographs and not text.
+// quickest setting whose files stay within a few per cent of a standard PNG
+// writer's defaults on both text and photographs: unfiltered rows make text
+// pages smallest but photographs a fifth larger, and the row above alone
+// does well on photographs and worst on text.
 struct PngSettings {
   int level = 1;  // deflate level, 1 (fastest) to 12
   PngFilter filter = PngFilter::adaptive;
