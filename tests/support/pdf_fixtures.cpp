@@ -1,6 +1,7 @@
 #include "support/pdf_fixtures.h"
 
 #include <cstring>
+#include <random>
 #include <stdexcept>
 
 #include "pdfium/holders.h"
@@ -23,6 +24,15 @@ pdfium::ScopedDocument load(const std::string& bytes) {
   return pdfium::ScopedDocument(FPDF_LoadMemDocument64(bytes.data(), bytes.size(), nullptr));
 }
 
+std::string save(FPDF_DOCUMENT document) {
+  std::string bytes;
+  MemoryWriter writer{{1, appendBlock}, &bytes};
+  if (!FPDF_SaveAsCopy(document, &writer.header, FPDF_NO_INCREMENTAL)) {
+    throw std::runtime_error("FPDF_SaveAsCopy failed");
+  }
+  return bytes;
+}
+
 }  // namespace
 
 std::string makePdf(const std::vector<PageSpec>& pages) {
@@ -43,12 +53,7 @@ std::string makePdf(const std::vector<PageSpec>& pages) {
     if (spec.rotation != 0) FPDFPage_SetRotation(page.get(), spec.rotation);
     if (!FPDFPage_GenerateContent(page.get())) throw std::runtime_error("GenerateContent failed");
   }
-  std::string bytes;
-  MemoryWriter writer{{1, appendBlock}, &bytes};
-  if (!FPDF_SaveAsCopy(document.get(), &writer.header, FPDF_NO_INCREMENTAL)) {
-    throw std::runtime_error("FPDF_SaveAsCopy failed");
-  }
-  return bytes;
+  return save(document.get());
 }
 
 std::vector<PageInfo> readPdfPages(const std::string& pdfBytes) {
@@ -79,6 +84,32 @@ std::vector<std::uint8_t> renderPdfPage(const std::string& pdfBytes, int pageInd
   FPDFBitmap_FillRect(bitmap.get(), 0, 0, width, height, 0xFFFFFFFF);
   FPDF_RenderPageBitmap(bitmap.get(), page.get(), 0, 0, width, height, 0, FPDF_ANNOT);
   return pixels;
+}
+
+std::string makeNoisePdf(const std::vector<PageInfo>& pageSizes, unsigned seed) {
+  pdfium::LibraryScope library;
+  pdfium::ScopedDocument document(FPDF_CreateNewDocument());
+  if (!document) throw std::runtime_error("FPDF_CreateNewDocument failed");
+  std::mt19937 random(seed);
+  for (size_t i = 0; i < pageSizes.size(); ++i) {
+    const PageInfo& size = pageSizes[i];
+    pdfium::ScopedPage page(
+        FPDFPage_New(document.get(), static_cast<int>(i), size.width, size.height));
+    if (!page) throw std::runtime_error("FPDFPage_New failed");
+    const int w = static_cast<int>(size.width), h = static_cast<int>(size.height);
+    std::vector<std::uint8_t> pixels(static_cast<size_t>(w) * 3 * h);
+    for (auto& p : pixels) p = static_cast<std::uint8_t>(random());
+    pdfium::ScopedBitmap bitmap(FPDFBitmap_CreateEx(w, h, FPDFBitmap_BGR, pixels.data(), w * 3));
+    pdfium::ScopedPageObject image(FPDFPageObj_NewImageObj(document.get()));
+    FPDF_PAGE pages[] = {page.get()};
+    if (!bitmap || !image || !FPDFImageObj_SetBitmap(pages, 1, image.get(), bitmap.get()) ||
+        !FPDFImageObj_SetMatrix(image.get(), size.width, 0, 0, size.height, 0, 0)) {
+      throw std::runtime_error("noise image not made");
+    }
+    FPDFPage_InsertObject(page.get(), image.release());
+    if (!FPDFPage_GenerateContent(page.get())) throw std::runtime_error("GenerateContent failed");
+  }
+  return save(document.get());
 }
 
 }  // namespace folio::test

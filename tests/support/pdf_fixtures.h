@@ -35,3 +35,12 @@ std::vector<std::uint8_t> renderPdfPage(const std::string& pdfBytes, int pageInd
                                         int height);
 
 }  // namespace folio::test
+
+namespace folio::test {
+
+// A PDF whose pages are each covered by an image of random pixels, one image
+// pixel per point: pages that no PNG encoder can shrink much. Sizes are in
+// points; the same seed gives the same document.
+std::string makeNoisePdf(const std::vector<PageInfo>& pageSizes, unsigned seed = 1);
+
+}  // namespace folio::test

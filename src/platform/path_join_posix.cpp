@@ -1,0 +1,10 @@
+#include "platform/path_join.h"
+
+namespace folio::platform {
+
+std::u16string joinPath(const std::u16string& directory, const std::u16string& name) {
+  // A backslash is an ordinary character in a name here, never a separator.
+  return directory + u'/' + name;
+}
+
+}  // namespace folio::platform

@@ -1,0 +1,52 @@
+// The PNG encoder the page writer stands on: 8-bit truecolour without alpha,
+// 144 dots per inch recorded in the file, from rows of blue, green, red bytes.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+
+#include "platform/files.h"
+
+namespace folio::platform {
+
+// A view of the caller's pixel rows: top to bottom, 3 bytes a pixel in the
+// order blue, green, red, rows stride bytes apart. Bytes past width * 3 in a
+// row are padding and never reach the file.
+struct BgrImage {
+  const std::uint8_t* pixels;
+  std::uint32_t width;
+  std::uint32_t height;
+  std::uint32_t stride;
+};
+
+// How rows are prepared for compression: left as they are, each predicted
+// from the row above, or each given whichever of none, sub and up promises
+// the smallest output.
+enum class PngFilter { none, up, adaptive };
+
+// The defaults are what the worker writes with. Measured on rendered pages
+// (bench/png_candidates), the adaptive filter at the fastest level is the
+// quickest setting whose files stay within a few per cent of a standard PNG
+// writer's defaults on both text and photographs: unfiltered rows make text
+// pages smallest but photographs a fifth larger, and the row above alone
+// does well on photographs and worst on text.
+struct PngSettings {
+  int level = 1;  // deflate level, 1 (fastest) to 12
+  PngFilter filter = PngFilter::adaptive;
+};
+
+// Receives the bytes of the PNG file in order; answers how writing them
+// went. The first answer that is not ok ends the encoding with it.
+using PngSink = std::function<IoStatus(const std::uint8_t* data, size_t size)>;
+
+// Encodes the image as one PNG file and hands its bytes to sink. An image
+// that cannot be encoded (empty, rows shorter than width pixels, too large
+// for memory) gives IoStatus::other before sink is called.
+IoStatus encodePng(const BgrImage& image, const PngSink& sink, const PngSettings& settings = {});
+
+// Encodes the image and writes the whole PNG file to file. A full disk is
+// reported as such; every other failure as IoStatus::other.
+IoStatus writePng(File& file, const BgrImage& image);
+
+}  // namespace folio::platform

@@ -1,0 +1,39 @@
+#include "render/png_writer.h"
+
+#include "platform/files.h"
+#include "platform/png_encoder.h"
+
+namespace folio::render {
+namespace {
+
+int resultOf(platform::IoStatus status) {
+  return status == platform::IoStatus::diskFull ? kPngDiskFull : kPngNotWritten;
+}
+
+}  // namespace
+
+int writePngFile(const std::u16string& target, const std::uint8_t* pixels, std::uint32_t width,
+                 std::uint32_t height, std::uint32_t stride) {
+  if (!pixels || width == 0 || height == 0 ||
+      std::uint64_t{height} * stride > std::uint64_t{UINT32_MAX} || stride / 3 < width) {
+    return kPngNotWritten;
+  }
+  const std::u16string temporary = target + u".tmp";
+  // What an interrupted earlier run left behind.
+  platform::deleteFile(temporary);
+
+  platform::IoStatus status = platform::IoStatus::other;
+  {
+    platform::File file = platform::createNewFile(temporary, &status);
+    if (!file.isOpen()) return resultOf(status);
+    status = platform::writePng(file, {pixels, width, height, stride});
+  }
+  if (status == platform::IoStatus::ok) status = platform::moveFileNoReplace(temporary, target);
+  if (status != platform::IoStatus::ok) {
+    platform::deleteFile(temporary);
+    return resultOf(status);
+  }
+  return kPngWritten;
+}
+
+}  // namespace folio::render
