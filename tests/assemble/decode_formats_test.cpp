@@ -1,7 +1,9 @@
 // The containers besides JPEG and PNG: GIF, TIFF, BMP and WebP, each written
 // by its own library (BMP by hand), each decoded to the same upright pixels.
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <tiffio.h>
+#include <unistd.h>
 
 #include <array>
 #include <cstring>
@@ -327,6 +329,50 @@ TEST(DecodeFormats, DamagedFilesFailAndNamesDoNotMatter) {
     writeFile(dir / "renamed.png", bytes);
     EXPECT_TRUE(decodePath(dir / "renamed.png").ok);
   }
+}
+
+// The worker writes nothing but its status lines: whatever a codec library
+// has to say about a damaged file must go nowhere.
+TEST(DecodeFormats, DamagedFilesWriteNothingToStandardError) {
+  TempDir dir;
+  const Picture p = quadrants(64, 48);
+  writeJpeg(dir / "a.jpg", p);
+  writePng(dir / "a.png", p);
+  writeGif(dir / "a.gif", 64, 48, {kRed, kGreen, kBlue},
+           {gifFrame(64, 48, std::vector<std::uint8_t>(64 * 48, 2))});
+  auto page = tiffPage(64, 48, 3, PHOTOMETRIC_RGB);
+  page.rows.assign(48, std::vector<std::uint8_t>(192, 9));
+  writeTiff(dir / "a.tif", {page});
+  writeFile(dir / "a.bmp", bmpBytes(p));
+  writeWebp(dir / "a.webp", p);
+  std::vector<std::string> damaged;
+  for (const char* name : {"a.jpg", "a.png", "a.gif", "a.tif", "a.bmp", "a.webp"}) {
+    const std::string bytes = readFile(dir / name);
+    for (const double at : {0.1, 0.5, 0.9}) {
+      std::string scrambled = bytes;
+      for (std::size_t i = std::size_t(bytes.size() * at), n = 0; n < 24; ++i, ++n) {
+        scrambled[i % bytes.size()] = static_cast<char>(scrambled[i % bytes.size()] ^ 0x5A);
+      }
+      damaged.push_back(dir / (std::to_string(damaged.size()) + "-scrambled"));
+      writeFile(damaged.back(), scrambled);
+      damaged.push_back(dir / (std::to_string(damaged.size()) + "-cut"));
+      writeFile(damaged.back(), bytes.substr(0, std::size_t(bytes.size() * at)));
+    }
+  }
+  std::fflush(stderr);
+  const int saved = dup(2);
+  const int capture = open((dir / "stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  ASSERT_GE(saved, 0);
+  ASSERT_GE(capture, 0);
+  dup2(capture, 2);
+  int decoded = 0;
+  for (const auto& path : damaged) decoded += decodePath(path).ok ? 1 : 0;
+  std::fflush(stderr);
+  dup2(saved, 2);
+  close(saved);
+  close(capture);
+  EXPECT_EQ(readFile(dir / "stderr"), "");
+  EXPECT_LT(decoded, static_cast<int>(damaged.size()));  // most of them are refused
 }
 
 }  // namespace
