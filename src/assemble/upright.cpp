@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
+#include <iterator>
 
 namespace folio::assemble {
 namespace {
@@ -118,24 +119,15 @@ void flattenBlock(const std::uint8_t* stored, const Walk& walk, std::uint32_t x0
 }  // namespace
 
 Transform transformForOrientation(std::uint32_t orientation) {
-  switch (orientation) {
-    case 2:
-      return Transform::flipHorizontal;
-    case 3:
-      return Transform::rotate180;
-    case 4:
-      return Transform::flipVertical;
-    case 5:
-      return Transform::rotate90FlipHorizontal;
-    case 6:
-      return Transform::rotate90;
-    case 7:
-      return Transform::rotate270FlipHorizontal;
-    case 8:
-      return Transform::rotate270;
-    default:
-      return Transform::none;
-  }
+  // Indexed by the orientation value; 0 and 1 both leave the image as stored.
+  constexpr Transform kTransforms[] = {
+      Transform::none,           Transform::none,
+      Transform::flipHorizontal, Transform::rotate180,
+      Transform::flipVertical,   Transform::rotate90FlipHorizontal,
+      Transform::rotate90,       Transform::rotate270FlipHorizontal,
+      Transform::rotate270,
+  };
+  return orientation < std::size(kTransforms) ? kTransforms[orientation] : Transform::none;
 }
 
 void flattenUpright(const std::uint8_t* stored, std::uint32_t width, std::uint32_t height,

@@ -55,11 +55,11 @@ struct StbFree {
   void operator()(stbi_uc* p) const { stbi_image_free(p); }
 };
 
-class BmpFrame final : public ImageFrame {
+class BmpFrame final : public CodecFrame {
  public:
-  explicit BmpFrame(ByteSource&& bytes) : bytes_(std::move(bytes)) {}
+  using CodecFrame::CodecFrame;
 
-  bool open() {
+  bool open() override {
     const std::uint8_t* head = nullptr;
     const size_t n = bytes_.peek(kFileHeaderSize + kInfoHeaderSize, &head);
     if (n < kFileHeaderSize + kCoreHeaderSize) return false;
@@ -83,9 +83,7 @@ class BmpFrame final : public ImageFrame {
     return true;
   }
 
-  bool copyPixels(std::uint8_t* bgra, std::size_t size) override {
-    if (decoded_ || size != size_t{info_.width} * 4 * info_.height) return false;
-    decoded_ = true;
+  bool decode(std::uint8_t* bgra) override {
     Reader reader{&bytes_};
     const stbi_io_callbacks callbacks{readData, skipData, atEnd};
     int width = 0, height = 0, channels = 0;
@@ -96,7 +94,7 @@ class BmpFrame final : public ImageFrame {
       return false;
     }
     const stbi_uc* from = rgba.get();
-    for (std::uint8_t* to = bgra; to != bgra + size; to += 4, from += 4) {
+    for (std::uint8_t* to = bgra; to != bgra + pixelBytes(); to += 4, from += 4) {
       to[0] = from[2];
       to[1] = from[1];
       to[2] = from[0];
@@ -106,16 +104,12 @@ class BmpFrame final : public ImageFrame {
   }
 
  private:
-  ByteSource bytes_;
-  bool decoded_ = false;
 };
 
 }  // namespace
 
 std::unique_ptr<ImageFrame> openBmpFrame(ByteSource&& source) {
-  auto frame = std::make_unique<BmpFrame>(std::move(source));
-  if (!frame->open()) return nullptr;
-  return frame;
+  return openFrame<BmpFrame>(std::move(source));
 }
 
 }  // namespace folio::platform::codecs
