@@ -4,7 +4,7 @@ BUILD ?= build
 SANITIZE_BUILD ?= build-sanitize
 CMAKE_FLAGS ?=
 
-.PHONY: all setup build build-sanitize test test-fast test-sanitize demo bench-render bench-images clean
+.PHONY: all setup build build-sanitize test test-fast test-sanitize demo bench-render bench-images clean fuzz
 
 all: build
 
@@ -40,3 +40,7 @@ bench-images: build
 
 clean:
 	rm -rf $(BUILD) $(SANITIZE_BUILD) demo-out
+
+# Each fuzz target for FUZZ_SECONDS (default 60).
+fuzz: setup
+	@scripts/fuzz

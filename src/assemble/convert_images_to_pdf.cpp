@@ -1,11 +1,114 @@
 #include "assemble/convert_images_to_pdf.h"
 
-namespace folio::assemble {
+#include <cmath>
 
-// The assembly job is not built yet; it answers as an unknown failure.
-protocol::JobResult convertImagesToPdf(const std::vector<std::u16string>&, const std::u16string&,
-                                       const protocol::ProgressCallback&) {
-  return protocol::makeErrorResult(protocol::results::unknown);
+#include "assemble/decode_image.h"
+#include "assemble/display_name.h"
+#include "assemble/save_pdf_to_file.h"
+#include "pdfium/holders.h"
+#include "platform/imaging.h"
+
+namespace folio::assemble {
+namespace {
+
+namespace results = protocol::results;
+using protocol::JobResult;
+using protocol::makeErrorResult;
+
+// Pages larger than 200 inches on a side are refused.
+constexpr double kMaxPageSide = 14400.0;
+
+bool pageSideAcceptable(double side) {
+  return std::isfinite(side) && side > 0.0 && side <= kMaxPageSide;
+}
+
+// Builds page index of the document from one image: true once the page is
+// complete and reported, false with the failure that ends the job.
+bool buildPage(FPDF_DOCUMENT document, platform::ImagingFactory* factory,
+               const std::vector<std::u16string>& images, int index,
+               const protocol::ProgressCallback& progress, JobResult* failure) {
+  DecodedImage image;
+  if (!decodeImage(factory, images[index], &image)) {
+    *failure = makeErrorResult(results::imageReadFailed);
+    return false;
+  }
+
+  const double pageWidth = static_cast<double>(image.width) * 72.0 / image.dpiX;
+  const double pageHeight = static_cast<double>(image.height) * 72.0 / image.dpiY;
+  if (!pageSideAcceptable(pageWidth) || !pageSideAcceptable(pageHeight)) {
+    *failure = makeErrorResult(results::imageTooLarge);
+    return false;
+  }
+
+  pdfium::ScopedPage page(FPDFPage_New(document, index, pageWidth, pageHeight));
+  if (!page) {
+    *failure = makeErrorResult(results::pdfCreateFailed);
+    return false;
+  }
+  pdfium::ScopedPageObject imageObject(FPDFPageObj_NewImageObj(document));
+  if (!imageObject) {
+    *failure = makeErrorResult(results::pdfCreateFailed);
+    return false;
+  }
+  // A view of the decoded rows: no pixel is copied here.
+  pdfium::ScopedBitmap bitmap(FPDFBitmap_CreateEx(static_cast<int>(image.width),
+                                                  static_cast<int>(image.height), FPDFBitmap_BGR,
+                                                  image.pixels.data(),
+                                                  static_cast<int>(image.stride)));
+  if (!bitmap) {
+    *failure = makeErrorResult(results::imageBitmapTooLarge);
+    return false;
+  }
+  if (!FPDFImageObj_SetBitmap(nullptr, 0, imageObject.get(), bitmap.get()) ||
+      !FPDFImageObj_SetMatrix(imageObject.get(), pageWidth, 0, 0, pageHeight, 0, 0)) {
+    *failure = makeErrorResult(results::pdfCreateFailed);
+    return false;
+  }
+  // From here the page owns the image object.
+  FPDFPage_InsertObject(page.get(), imageObject.release());
+  if (!FPDFPage_GenerateContent(page.get())) {
+    *failure = makeErrorResult(results::pdfCreateFailed);
+    return false;
+  }
+
+  if (progress) {
+    const int total = static_cast<int>(images.size());
+    progress(index + 1, total, displayNameOf(images[index]));
+  }
+  return true;
+}
+
+}  // namespace
+
+JobResult convertImagesToPdf(const std::vector<std::u16string>& images,
+                             const std::u16string& outputPath,
+                             const protocol::ProgressCallback& progress) {
+  if (images.empty()) return makeErrorResult(results::imageReadFailed);
+  const int total = static_cast<int>(images.size());
+
+  pdfium::LibraryScope library;
+  const std::unique_ptr<platform::ImagingFactory> factory = platform::createImagingFactory();
+  if (!factory) return makeErrorResult(results::imageReadFailed);
+  pdfium::ScopedDocument document(FPDF_CreateNewDocument());
+  if (!document) return makeErrorResult(results::pdfCreateFailed);
+
+  if (progress) progress(0, total, std::string());
+
+  for (int i = 0; i < total; ++i) {
+    JobResult failure;
+    if (!buildPage(document.get(), factory.get(), images, i, progress, &failure)) return failure;
+  }
+
+  // Nothing is written at the output path before every page is built.
+  switch (savePdfToFile(document.get(), outputPath)) {
+    case SaveOutcome::saved:
+      return protocol::makeSuccessResult(total);
+    case SaveOutcome::diskFull:
+      return makeErrorResult(results::diskFullPdf);
+    case SaveOutcome::cannotWrite:
+      break;
+  }
+  return makeErrorResult(results::cannotWritePdf);
 }
 
 }  // namespace folio::assemble

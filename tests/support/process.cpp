@@ -34,7 +34,7 @@ void drain(int outFd, int errFd, std::string& out, std::string& err) {
 
 }  // namespace
 
-RunResult runProgram(const std::vector<std::string>& argv, Stdout mode) {
+RunResult runProgram(const std::vector<std::string>& argv, Stdout mode, const std::string& cwd) {
   int outPipe[2] = {-1, -1};
   int errPipe[2];
   if (mode != Stdout::closed && pipe2(outPipe, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
@@ -57,6 +57,7 @@ RunResult runProgram(const std::vector<std::string>& argv, Stdout mode) {
       dup2(outPipe[1], STDOUT_FILENO);
     }
     dup2(errPipe[1], STDERR_FILENO);
+    if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(126);
     execv(args[0], args.data());
     _exit(127);
   }
@@ -72,10 +73,10 @@ RunResult runProgram(const std::vector<std::string>& argv, Stdout mode) {
   return result;
 }
 
-RunResult runFolio(const std::vector<std::string>& args, Stdout mode) {
+RunResult runFolio(const std::vector<std::string>& args, Stdout mode, const std::string& cwd) {
   std::vector<std::string> argv{FOLIO_BINARY};
   argv.insert(argv.end(), args.begin(), args.end());
-  return runProgram(argv, mode);
+  return runProgram(argv, mode, cwd);
 }
 
 void makeImageList(const std::string& listPath, const std::vector<std::string>& images) {

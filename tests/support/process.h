@@ -19,11 +19,14 @@ struct RunResult {
   std::string err;    // every byte written to standard error
 };
 
-// Runs the built worker with these arguments (argv[1] onwards, as raw bytes).
-RunResult runFolio(const std::vector<std::string>& args, Stdout mode = Stdout::captured);
+// Runs the built worker with these arguments (argv[1] onwards, as raw bytes),
+// in the folder cwd when one is given.
+RunResult runFolio(const std::vector<std::string>& args, Stdout mode = Stdout::captured,
+                   const std::string& cwd = "");
 
 // Runs any program, for tools the tests use.
-RunResult runProgram(const std::vector<std::string>& argv, Stdout mode = Stdout::captured);
+RunResult runProgram(const std::vector<std::string>& argv, Stdout mode = Stdout::captured,
+                     const std::string& cwd = "");
 
 // Writes an image list file with the repository's own tool.
 void makeImageList(const std::string& listPath, const std::vector<std::string>& images);

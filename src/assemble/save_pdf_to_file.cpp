@@ -1,0 +1,49 @@
+#include "assemble/save_pdf_to_file.h"
+
+namespace folio::assemble {
+namespace {
+
+SaveOutcome failureOf(platform::IoStatus status) {
+  return status == platform::IoStatus::diskFull ? SaveOutcome::diskFull : SaveOutcome::cannotWrite;
+}
+
+}  // namespace
+
+int writeBlockToFile(FPDF_FILEWRITE* header, const void* data, unsigned long size) {
+  auto* sink = reinterpret_cast<PdfFileSink*>(header);
+  const auto* rest = static_cast<const unsigned char*>(data);
+  // Each block goes straight to the file; a short write is continued, a
+  // write that makes no progress ends the save.
+  while (size > 0) {
+    const auto result = sink->file->writeSome(rest, size);
+    if (result.written == 0) {
+      sink->lastError = result.status;
+      return 0;
+    }
+    rest += result.written;
+    size -= result.written;
+  }
+  return 1;
+}
+
+SaveOutcome savePdfToFile(FPDF_DOCUMENT document, const std::u16string& outputPath) {
+  // A file already at the path is replaced; one that is protected stays and
+  // makes the exclusive create below fail.
+  platform::deleteFile(outputPath);
+  platform::File file = platform::createNewFile(outputPath);
+  if (!file.isOpen()) return SaveOutcome::cannotWrite;
+
+  PdfFileSink sink{{1, writeBlockToFile}, &file, platform::IoStatus::ok};
+  const bool produced = FPDF_SaveAsCopy(document, &sink.header, FPDF_NO_INCREMENTAL) != 0;
+  // A document whose bytes never reached the disk is not saved, however
+  // well PDFium produced it: a failed flush fails the save too.
+  const platform::IoStatus flushed = file.flush();
+  file.close();
+  if (produced && flushed == platform::IoStatus::ok) return SaveOutcome::saved;
+
+  // No truncated PDF is ever left behind.
+  platform::deleteFile(outputPath);
+  return failureOf(produced ? flushed : sink.lastError);
+}
+
+}  // namespace folio::assemble

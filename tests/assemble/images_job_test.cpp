@@ -1,0 +1,178 @@
+// The images-to-PDF job through the real binary: status lines, exit codes,
+// the PDF it leaves (read back with PDFium) and what it never leaves.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <filesystem>
+
+#include "support/image_files.h"
+#include "support/pdf_fixtures.h"
+#include "support/process.h"
+#include "support/temp_dir.h"
+#include "support/tmpfs.h"
+
+namespace folio::test {
+namespace {
+
+const PixelAt kRedLeftBlueRight = [](std::uint32_t x, std::uint32_t) {
+  return x < 20 ? Rgb{255, 0, 0} : Rgb{0, 0, 255};
+};
+const PixelAt kGrey = [](std::uint32_t, std::uint32_t) { return Rgb{128, 128, 128}; };
+// Pixels that do not compress, to make documents of a known large size.
+const PixelAt kNoise = [](std::uint32_t x, std::uint32_t y) {
+  std::uint32_t v = (x * 2654435761u) ^ (y * 2246822519u);
+  v ^= v >> 13;
+  v *= 3266489917u;
+  v ^= v >> 16;
+  return Rgb{std::uint8_t(v), std::uint8_t(v >> 8), std::uint8_t(v >> 16)};
+};
+
+RunResult convert(const TempDir& dir, const std::vector<std::string>& images,
+                  const std::string& output, const std::string& cwd = "") {
+  makeImageList(dir / "images.list", images);
+  return runFolio({"--images", dir / "images.list", "--output", output}, Stdout::captured, cwd);
+}
+
+TEST(ImagesJob, OneImageMakesOnePageFilledByIt) {
+  TempDir dir;
+  writeBmp(dir / "a.bmp", 40, 20, kRedLeftBlueRight);
+  const RunResult r = convert(dir, {dir / "a.bmp"}, dir / "out.pdf");
+  EXPECT_EQ(r.out, "START\t1\nPROGRESS\t1\t1\ta.bmp\nDONE\t1\n");
+  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_EQ(r.err, "");
+
+  const std::string pdf = readFile(dir / "out.pdf");
+  const auto pages = readPdfPages(pdf);
+  ASSERT_EQ(pages.size(), 1u);
+  EXPECT_FLOAT_EQ(pages[0].width, 30);  // 40 pixels at 96 dpi
+  EXPECT_FLOAT_EQ(pages[0].height, 15);
+  const auto pixels = renderPdfPage(pdf, 0, 40, 20);
+  const auto at = [&](int x, int y) { return &pixels[(y * 40 + x) * 3]; };
+  EXPECT_GT(at(5, 10)[2], 230);  // red at the left
+  EXPECT_LT(at(5, 10)[0], 25);
+  EXPECT_GT(at(35, 10)[0], 230);  // blue at the right
+  EXPECT_LT(at(35, 10)[2], 25);
+}
+
+TEST(ImagesJob, PageSizeFollowsPixelsAndResolution) {
+  struct Case {
+    const char* what;
+    std::function<void(const std::string&)> make;
+    double width, height;  // points; 0 when the image is refused
+  };
+  const Case cases[] = {
+      {"widest at 96 dpi", [](auto& p) { writeBmp(p, 19200, 100, kGrey); }, 14400, 75},
+      {"one pixel too wide", [](auto& p) { writeBmp(p, 19201, 100, kGrey); }, 0, 0},
+      {"widest at 10 dpi", [](auto& p) { writeJpeg(p, 2000, 10, kGrey, 10); }, 14400, 72},
+      {"too wide at 10 dpi", [](auto& p) { writeJpeg(p, 2001, 10, kGrey, 10); }, 0, 0},
+      {"A4 at 300 dpi", [](auto& p) { writeJpeg(p, 2480, 3508, kGrey, 300); }, 595.2, 841.92},
+      {"stored sideways", [](auto& p) { writeJpeg(p, 40, 20, kGrey, 96, 6); }, 15, 30},
+  };
+  for (const Case& c : cases) {
+    TempDir dir;
+    c.make(dir / "image");
+    const RunResult r = convert(dir, {dir / "image"}, dir / "out.pdf");
+    if (c.width == 0) {
+      EXPECT_EQ(r.out, "START\t1\nERROR\tIMAGE_TOO_LARGE\n") << c.what;
+      EXPECT_EQ(r.exitCode, 32) << c.what;
+      EXPECT_FALSE(std::filesystem::exists(dir / "out.pdf")) << c.what;
+      continue;
+    }
+    ASSERT_EQ(r.exitCode, 0) << c.what << ": " << r.out;
+    const auto pages = readPdfPages(readFile(dir / "out.pdf"));
+    ASSERT_EQ(pages.size(), 1u) << c.what;
+    EXPECT_NEAR(pages[0].width, c.width, 0.005) << c.what;
+    EXPECT_NEAR(pages[0].height, c.height, 0.005) << c.what;
+  }
+}
+
+TEST(ImagesJob, AFailingImageEndsTheJobAndLeavesNoDocument) {
+  TempDir dir;
+  for (const char* name : {"a.bmp", "b.bmp", "d.bmp", "e.bmp"}) writeBmp(dir / name, 4, 4, kGrey);
+  writeFile(dir / "c.bmp", "this is a text file, whatever its name says\n");
+  const std::vector<std::string> images = {dir / "a.bmp", dir / "b.bmp", dir / "c.bmp",
+                                           dir / "d.bmp", dir / "e.bmp"};
+  const std::string expected =
+      "START\t5\nPROGRESS\t1\t5\ta.bmp\nPROGRESS\t2\t5\tb.bmp\nERROR\tIMAGE_READ_FAILED\n";
+
+  RunResult r = convert(dir, images, dir / "new.pdf");
+  EXPECT_EQ(r.out, expected);
+  EXPECT_EQ(r.exitCode, 33);
+  EXPECT_FALSE(std::filesystem::exists(dir / "new.pdf"));
+
+  writeFile(dir / "old.pdf", "an earlier document");
+  r = convert(dir, images, dir / "old.pdf");
+  EXPECT_EQ(r.out, expected);
+  EXPECT_EQ(readFile(dir / "old.pdf"), "an earlier document");
+
+  r = convert(dir, {dir / "a.bmp", dir / "missing.bmp"}, dir / "new.pdf");
+  EXPECT_EQ(r.out, "START\t2\nPROGRESS\t1\t2\ta.bmp\nERROR\tIMAGE_READ_FAILED\n");
+  EXPECT_EQ(r.exitCode, 33);
+}
+
+TEST(ImagesJob, DisplayNames) {
+  TempDir dir;
+  const std::string nonUtf8 = dir / "\xE9t\xE9.bmp";
+  for (const std::string& path :
+       {dir / "back\\slash.bmp", dir / "plain.bmp", nonUtf8, dir / "\xC3\xA9t\xC3\xA9.bmp"}) {
+    writeBmp(path, 2, 2, kGrey);
+  }
+  const RunResult r = convert(dir, {dir / "back\\slash.bmp", "plain.bmp", nonUtf8,
+                                    dir / "\xC3\xA9t\xC3\xA9.bmp"},
+                              dir / "out.pdf", dir.str());
+  EXPECT_EQ(r.out,
+            "START\t4\n"
+            "PROGRESS\t1\t4\tslash.bmp\n"
+            "PROGRESS\t2\t4\tplain.bmp\n"
+            "PROGRESS\t3\t4\timage\n"
+            "PROGRESS\t4\t4\t\xC3\xA9t\xC3\xA9.bmp\n"
+            "DONE\t4\n");
+  EXPECT_EQ(readPdfPages(readFile(dir / "out.pdf")).size(), 4u);
+}
+
+TEST(ImagesJob, SavingReplacesOnlyWhatItMay) {
+  TempDir dir;
+  writeBmp(dir / "a.bmp", 8, 8, kGrey);
+  std::filesystem::create_directory(dir / "a-directory.pdf");
+  writeFile(dir / "readonly.pdf", "protected");
+  chmod((dir / "readonly.pdf").c_str(), 0444);
+  writeFile(dir / "writable.pdf", "old");
+
+  struct Case {
+    std::string output;
+    std::string lastLine;
+    int code;
+  };
+  const Case cases[] = {
+      {dir / "writable.pdf", "DONE\t1\n", 0},
+      {dir / "readonly.pdf", "ERROR\tCANNOT_WRITE\n", 34},
+      {dir / "a-directory.pdf", "ERROR\tCANNOT_WRITE\n", 34},
+      {dir / "no-such-folder/out.pdf", "ERROR\tCANNOT_WRITE\n", 34},
+  };
+  for (const Case& c : cases) {
+    const RunResult r = convert(dir, {dir / "a.bmp"}, c.output);
+    EXPECT_EQ(r.out, "START\t1\nPROGRESS\t1\t1\ta.bmp\n" + c.lastLine) << c.output;
+    EXPECT_EQ(r.exitCode, c.code) << c.output;
+  }
+  EXPECT_EQ(readPdfPages(readFile(dir / "writable.pdf")).size(), 1u);
+  EXPECT_EQ(readFile(dir / "readonly.pdf"), "protected");
+  EXPECT_TRUE(std::filesystem::is_directory(dir / "a-directory.pdf"));
+  EXPECT_FALSE(std::filesystem::exists(dir / "no-such-folder"));
+}
+
+TEST(ImagesJob, FullDiskLeavesNoFile) {
+  TempDir dir;
+  writeBmp(dir / "noise.bmp", 400, 400, kNoise);  // about 480 KB that do not compress
+  std::filesystem::create_directory(dir / "disk");
+  ScopedTmpfs disk(dir / "disk", 256 * 1024);
+  ASSERT_TRUE(disk.mounted()) << disk.error();
+
+  const RunResult r = convert(dir, {dir / "noise.bmp"}, dir / "disk/out.pdf");
+  EXPECT_EQ(r.out, "START\t1\nPROGRESS\t1\t1\tnoise.bmp\nERROR\tDISK_FULL\n");
+  EXPECT_EQ(r.exitCode, 34);
+  EXPECT_TRUE(listDir(dir / "disk").empty());
+}
+
+}  // namespace
+}  // namespace folio::test
