@@ -36,6 +36,17 @@ Colour pixelAt(const assemble::DecodedImage& image, std::uint32_t x, std::uint32
 // The record's layout, as the images job relies on it: stride, size, padding.
 void expectWellFormed(const assemble::DecodedImage& image);
 
+// The peak resident memory of this process since the mark, in bytes: what a
+// decode allocated and touched.
+class PeakMemory {
+ public:
+  PeakMemory();
+  long long growth() const;
+
+ private:
+  long long start_;
+};
+
 // Pixels in memory: rows top to bottom.
 struct Picture {
   std::uint32_t width = 0;

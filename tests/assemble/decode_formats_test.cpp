@@ -329,6 +329,16 @@ TEST(DecodeFormats, DamagedFilesFailAndNamesDoNotMatter) {
     writeFile(dir / "renamed.png", bytes);
     EXPECT_TRUE(decodePath(dir / "renamed.png").ok);
   }
+  // A bitmap header promising a million rows, within the size bound, over a
+  // few bytes of data.
+  std::string bmp = bmpBytes(p);
+  bmp[22] = 0x40;
+  bmp[23] = 0x42;
+  bmp[24] = 0x0F;  // 1,000,000 rows
+  writeFile(dir / "promises.bmp", bmp);
+  PeakMemory peak;
+  EXPECT_FALSE(decodePath(dir / "promises.bmp").ok);
+  EXPECT_LT(peak.growth(), 16ll << 20);
 }
 
 // The worker writes nothing but its status lines: whatever a codec library

@@ -5,9 +5,7 @@
 #include <sys/stat.h>
 
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
-#include <fstream>
 
 #include "assemble/decode_image.h"
 #include "decode_fixtures.h"
@@ -28,6 +26,7 @@ using test::expectWellFormed;
 using test::kWhite;
 using test::near;
 using test::pixelAt;
+using test::PeakMemory;
 
 TEST(DecodeImage, ExifOrientationTurnsTheImageUpright) {
   // Stored 32 by 16: red top left, green top right, blue bottom left, yellow
@@ -336,28 +335,6 @@ TEST(DecodeImage, EveryJpegFormIsConverted) {
     EXPECT_TRUE(near(pixelAt(d.image, 8, 8), c.want, 2));
   }
 }
-
-// The peak resident memory of this process since the mark, in bytes.
-class PeakMemory {
- public:
-  PeakMemory() {
-    std::ofstream("/proc/self/clear_refs") << "5";
-    start_ = field("VmHWM");
-  }
-  long long growth() const { return field("VmHWM") - start_; }
-
- private:
-  static long long field(const char* name) {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line)) {
-      if (line.rfind(name, 0) == 0) return std::atoll(line.c_str() + std::strlen(name) + 1) * 1024;
-    }
-    ADD_FAILURE() << "no " << name;
-    return 0;
-  }
-  long long start_;
-};
 
 // The same JPEG data under a header that declares another size.
 std::string withDeclaredSize(std::string jpeg, std::uint16_t width, std::uint16_t height) {
