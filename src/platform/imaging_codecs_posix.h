@@ -59,7 +59,7 @@ class CodecFrame : public ImageFrame {
   explicit CodecFrame(ByteSource&& bytes) : bytes_(std::move(bytes)) {}
   virtual bool open() = 0;
   bool copyPixels(std::uint8_t* bgra, std::size_t size) final {
-    if (decoded_ || size != std::size_t{info_.width} * 4 * info_.height) return false;
+    if (decoded_ || size != pixelBytes()) return false;
     decoded_ = true;
     try {
       return decode(bgra);
