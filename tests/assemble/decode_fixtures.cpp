@@ -263,7 +263,7 @@ void writePng(const std::string& path, const Picture& picture) {
 }
 
 void writeGif(const std::string& path, std::uint16_t width, std::uint16_t height,
-              const std::vector<Colour>& globalColours, const std::vector<GifFrameSpec>& frames) {
+              const std::vector<Colour>& globalColours, const std::vector<GifFrameImage>& frames) {
   // Colour tables hold a power of two entries.
   const auto makeMap = [](const std::vector<Colour>& colours) -> ColorMapObject* {
     if (colours.empty()) return nullptr;

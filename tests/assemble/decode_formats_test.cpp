@@ -17,9 +17,9 @@ namespace {
 
 constexpr Colour kBlack{0, 0, 0};
 
-GifFrameSpec gifFrame(std::uint16_t width, std::uint16_t height,
+GifFrameImage gifFrame(std::uint16_t width, std::uint16_t height,
                       std::vector<std::uint8_t> indices) {
-  GifFrameSpec frame;
+  GifFrameImage frame;
   frame.width = width;
   frame.height = height;
   frame.indices = std::move(indices);
@@ -37,16 +37,16 @@ void expectRow(const assemble::DecodedImage& image, std::uint32_t y,
 
 TEST(DecodeGif, FirstImageWithItsColoursAndTransparency) {
   const std::vector<Colour> global = {kBlack, kWhite, kRed, kGreen};
-  const GifFrameSpec plain = gifFrame(4, 1, {0, 1, 2, 3});
-  GifFrameSpec transparent = gifFrame(3, 1, {2, 0, 2});
+  const GifFrameImage plain = gifFrame(4, 1, {0, 1, 2, 3});
+  GifFrameImage transparent = gifFrame(3, 1, {2, 0, 2});
   transparent.transparent = 2;
-  GifFrameSpec local = gifFrame(2, 1, {0, 1});
+  GifFrameImage local = gifFrame(2, 1, {0, 1});
   local.localColours = {kBlue, kYellow};
-  GifFrameSpec interlaced = gifFrame(1, 10, {0, 1, 2, 3, 0, 1, 2, 3, 0, 1});
+  GifFrameImage interlaced = gifFrame(1, 10, {0, 1, 2, 3, 0, 1, 2, 3, 0, 1});
   interlaced.interlaced = true;
   struct Case {
     const char* what;
-    std::vector<GifFrameSpec> frames;
+    std::vector<GifFrameImage> frames;
     std::uint32_t width, height;
     std::vector<std::vector<Colour>> rows;
   };
@@ -81,8 +81,8 @@ TEST(DecodeGif, ReadsNoFurtherThanTheFirstImage) {
   TempDir dir;
   std::vector<std::uint8_t> noise(64 * 64);
   for (std::size_t i = 0; i < noise.size(); ++i) noise[i] = std::uint8_t((i * 7919) >> 3);
-  const GifFrameSpec first = gifFrame(8, 8, std::vector<std::uint8_t>(64, 2));
-  const GifFrameSpec second = gifFrame(64, 64, noise);
+  const GifFrameImage first = gifFrame(8, 8, std::vector<std::uint8_t>(64, 2));
+  const GifFrameImage second = gifFrame(64, 64, noise);
   writeGif(dir / "two.gif", 64, 64, {kBlack, kWhite, kRed, kGreen}, {first, second});
   const std::string bytes = readFile(dir / "two.gif");
   writeFile(dir / "cut-in-second.gif", bytes.substr(0, bytes.size() - 200));
