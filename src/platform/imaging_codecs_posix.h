@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <new>
+#include <utility>
 #include <vector>
 
 #include "platform/files.h"
@@ -48,6 +50,40 @@ class ByteSource {
   size_t begin_ = 0;
   size_t end_ = 0;
 };
+
+// The first frame of a file in one codec's hands. open() reads the header
+// and fills info_; decode() writes the pixels, and runs at most once, into a
+// buffer of exactly the size info_ gives.
+class CodecFrame : public ImageFrame {
+ public:
+  explicit CodecFrame(ByteSource&& bytes) : bytes_(std::move(bytes)) {}
+  virtual bool open() = 0;
+  bool copyPixels(std::uint8_t* bgra, std::size_t size) final {
+    if (decoded_ || size != pixelBytes()) return false;
+    decoded_ = true;
+    try {
+      return decode(bgra);
+    } catch (const std::bad_alloc&) {  // a codec's own working memory
+      return false;
+    }
+  }
+
+ protected:
+  virtual bool decode(std::uint8_t* bgra) = 0;
+  std::size_t pixelBytes() const { return std::size_t{info_.width} * 4 * info_.height; }
+
+  ByteSource bytes_;
+
+ private:
+  bool decoded_ = false;
+};
+
+template <typename Frame>
+std::unique_ptr<ImageFrame> openFrame(ByteSource&& source) {
+  auto frame = std::make_unique<Frame>(std::move(source));
+  if (!frame->open()) return nullptr;
+  return frame;
+}
 
 // Each opener reads its format's header and hands back the first frame, or
 // null when the file is not a readable image of that format.

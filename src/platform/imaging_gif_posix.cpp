@@ -4,7 +4,6 @@
 
 #include <array>
 #include <cstring>
-#include <new>
 #include <vector>
 
 #include "platform/imaging_codecs_posix.h"
@@ -22,9 +21,9 @@ struct Bgra {
   std::uint8_t b, g, r, a;
 };
 
-class GifFrame final : public ImageFrame {
+class GifFrame final : public CodecFrame {
  public:
-  explicit GifFrame(ByteSource&& bytes) : bytes_(std::move(bytes)) {}
+  using CodecFrame::CodecFrame;
   ~GifFrame() override {
     int error = 0;
     if (gif_ != nullptr) DGifCloseFile(gif_, &error);
@@ -32,7 +31,7 @@ class GifFrame final : public ImageFrame {
   GifFrame(const GifFrame&) = delete;
   GifFrame& operator=(const GifFrame&) = delete;
 
-  bool open() {
+  bool open() override {
     int error = 0;
     gif_ = DGifOpen(&bytes_, readData, &error);
     if (gif_ == nullptr) return false;
@@ -75,15 +74,8 @@ class GifFrame final : public ImageFrame {
     return true;
   }
 
-  bool copyPixels(std::uint8_t* bgra, std::size_t size) override {
-    if (decoded_ || size != size_t{info_.width} * 4 * info_.height) return false;
-    decoded_ = true;
-    std::vector<GifPixelType> line;
-    try {
-      line.resize(info_.width);
-    } catch (const std::bad_alloc&) {
-      return false;
-    }
+  bool decode(std::uint8_t* bgra) override {
+    std::vector<GifPixelType> line(info_.width);
     // Interlaced rows arrive in four passes: every eighth row from 0, every
     // eighth from 4, every fourth from 2, every second from 1.
     static constexpr std::uint32_t kStart[] = {0, 4, 2, 1};
@@ -106,18 +98,14 @@ class GifFrame final : public ImageFrame {
   }
 
  private:
-  ByteSource bytes_;
   GifFileType* gif_ = nullptr;
   std::array<Bgra, 256> palette_{};
-  bool decoded_ = false;
 };
 
 }  // namespace
 
 std::unique_ptr<ImageFrame> openGifFrame(ByteSource&& source) {
-  auto frame = std::make_unique<GifFrame>(std::move(source));
-  if (!frame->open()) return nullptr;
-  return frame;
+  return openFrame<GifFrame>(std::move(source));
 }
 
 }  // namespace folio::platform::codecs

@@ -110,16 +110,16 @@ void cmykToBgra(std::uint8_t* pixels, size_t count, bool inverted) {
   }
 }
 
-class JpegFrame final : public ImageFrame {
+class JpegFrame final : public CodecFrame {
  public:
-  explicit JpegFrame(ByteSource&& bytes) : bytes_(std::move(bytes)) {}
+  using CodecFrame::CodecFrame;
   ~JpegFrame() override {
     if (created_) jpeg_destroy_decompress(&cinfo_);
   }
   JpegFrame(const JpegFrame&) = delete;
   JpegFrame& operator=(const JpegFrame&) = delete;
 
-  bool open() {
+  bool open() override {
     cinfo_.err = jpeg_std_error(&errors_.pub);
     errors_.pub.error_exit = onError;
     errors_.pub.output_message = onMessage;
@@ -145,13 +145,11 @@ class JpegFrame final : public ImageFrame {
     return true;
   }
 
-  bool copyPixels(std::uint8_t* bgra, std::size_t size) override {
-    if (decoded_ || size != size_t{info_.width} * 4 * info_.height) return false;
-    decoded_ = true;
+  bool decode(std::uint8_t* bgra) override {
     const bool fourInks =
         cinfo_.jpeg_color_space == JCS_CMYK || cinfo_.jpeg_color_space == JCS_YCCK;
-    if (!decode(bgra, fourInks ? JCS_CMYK : JCS_EXT_BGRA)) return false;
-    if (fourInks) cmykToBgra(bgra, size / 4, cinfo_.saw_Adobe_marker);
+    if (!readScanlines(bgra, fourInks ? JCS_CMYK : JCS_EXT_BGRA)) return false;
+    if (fourInks) cmykToBgra(bgra, pixelBytes() / 4, cinfo_.saw_Adobe_marker);
     return true;
   }
 
@@ -173,7 +171,7 @@ class JpegFrame final : public ImageFrame {
     return jpeg_read_header(&cinfo_, TRUE) == JPEG_HEADER_OK;
   }
 
-  bool decode(std::uint8_t* out, J_COLOR_SPACE space) {
+  bool readScanlines(std::uint8_t* out, J_COLOR_SPACE space) {
     if (setjmp(errors_.jump)) return false;
     cinfo_.out_color_space = space;
     jpeg_start_decompress(&cinfo_);
@@ -194,20 +192,16 @@ class JpegFrame final : public ImageFrame {
     return true;
   }
 
-  ByteSource bytes_;
   jpeg_decompress_struct cinfo_{};
   ErrorManager errors_{};
   SourceManager source_{};
   bool created_ = false;
-  bool decoded_ = false;
 };
 
 }  // namespace
 
 std::unique_ptr<ImageFrame> openJpegFrame(ByteSource&& source) {
-  auto frame = std::make_unique<JpegFrame>(std::move(source));
-  if (!frame->open()) return nullptr;
-  return frame;
+  return openFrame<JpegFrame>(std::move(source));
 }
 
 }  // namespace folio::platform::codecs

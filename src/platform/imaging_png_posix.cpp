@@ -5,7 +5,6 @@
 // functions below that hold nothing but plain values.
 #include <png.h>
 
-#include <new>
 #include <vector>
 
 #include "platform/imaging_codecs_posix.h"
@@ -22,16 +21,16 @@ void readData(png_structp png, png_bytep data, size_t size) {
   if (bytes->read(data, size) != size) png_error(png, "unexpected end of file");
 }
 
-class PngFrame final : public ImageFrame {
+class PngFrame final : public CodecFrame {
  public:
-  explicit PngFrame(ByteSource&& bytes) : bytes_(std::move(bytes)) {}
+  using CodecFrame::CodecFrame;
   ~PngFrame() override {
     if (png_ != nullptr) png_destroy_read_struct(&png_, &pngInfo_, nullptr);
   }
   PngFrame(const PngFrame&) = delete;
   PngFrame& operator=(const PngFrame&) = delete;
 
-  bool open() {
+  bool open() override {
     png_ = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, onError, onWarning);
     if (png_ == nullptr) return false;
     pngInfo_ = png_create_info_struct(png_);
@@ -48,17 +47,10 @@ class PngFrame final : public ImageFrame {
     return true;
   }
 
-  bool copyPixels(std::uint8_t* bgra, std::size_t size) override {
-    if (decoded_ || size != size_t{info_.width} * 4 * info_.height) return false;
-    decoded_ = true;
-    std::vector<png_bytep> rows;
-    try {
-      rows.resize(info_.height);
-    } catch (const std::bad_alloc&) {
-      return false;
-    }
+  bool decode(std::uint8_t* bgra) override {
+    std::vector<png_bytep> rows(info_.height);
     for (size_t y = 0; y < rows.size(); ++y) rows[y] = bgra + y * info_.width * 4;
-    return decode(rows.data());
+    return readRows(rows.data());
   }
 
  private:
@@ -69,7 +61,7 @@ class PngFrame final : public ImageFrame {
     return true;
   }
 
-  bool decode(png_bytepp rows) {
+  bool readRows(png_bytepp rows) {
     if (setjmp(png_jmpbuf(png_))) return false;
     png_set_expand(png_);
     png_set_scale_16(png_);
@@ -83,18 +75,14 @@ class PngFrame final : public ImageFrame {
     return true;
   }
 
-  ByteSource bytes_;
   png_structp png_ = nullptr;
   png_infop pngInfo_ = nullptr;
-  bool decoded_ = false;
 };
 
 }  // namespace
 
 std::unique_ptr<ImageFrame> openPngFrame(ByteSource&& source) {
-  auto frame = std::make_unique<PngFrame>(std::move(source));
-  if (!frame->open()) return nullptr;
-  return frame;
+  return openFrame<PngFrame>(std::move(source));
 }
 
 }  // namespace folio::platform::codecs

@@ -74,18 +74,18 @@ std::uint8_t unpremultiply(std::uint8_t colour, std::uint8_t alpha) {
   return static_cast<std::uint8_t>(std::min(value, 255u));
 }
 
-class TiffFrame final : public ImageFrame {
+class TiffFrame final : public CodecFrame {
  public:
-  TiffFrame() = default;
+  using CodecFrame::CodecFrame;
   ~TiffFrame() override {
     if (tiff_ != nullptr) TIFFClose(tiff_);
   }
   TiffFrame(const TiffFrame&) = delete;
   TiffFrame& operator=(const TiffFrame&) = delete;
 
-  bool open(ByteSource& bytes) {
+  bool open() override {
     silenceLibraryWide();
-    if (!bytes.readRest(&memory_.data)) return false;
+    if (!bytes_.readRest(&memory_.data)) return false;
     const std::unique_ptr<TIFFOpenOptions, OptionsDeleter> options(TIFFOpenOptionsAlloc());
     if (!options) return false;
     TIFFOpenOptionsSetErrorHandlerExtR(options.get(), quiet, nullptr);
@@ -111,9 +111,7 @@ class TiffFrame final : public ImageFrame {
     return true;
   }
 
-  bool copyPixels(std::uint8_t* bgra, std::size_t size) override {
-    if (decoded_ || size != size_t{info_.width} * 4 * info_.height) return false;
-    decoded_ = true;
+  bool decode(std::uint8_t* bgra) override {
     // Asking for the orientation the file itself declares keeps the rows
     // and columns exactly as stored: libtiff then neither flips nor mirrors.
     std::uint16_t orientation = ORIENTATION_TOPLEFT;
@@ -126,7 +124,7 @@ class TiffFrame final : public ImageFrame {
     }
     // libtiff packs red, green, blue, alpha in that byte order.
     const bool premultiplied = alphaIsPremultiplied();
-    for (std::uint8_t* p = bgra; p != bgra + size; p += 4) {
+    for (std::uint8_t* p = bgra; p != bgra + pixelBytes(); p += 4) {
       std::swap(p[0], p[2]);
       if (premultiplied && p[3] != 255) {
         p[0] = unpremultiply(p[0], p[3]);
@@ -166,15 +164,12 @@ class TiffFrame final : public ImageFrame {
 
   Memory memory_;
   TIFF* tiff_ = nullptr;
-  bool decoded_ = false;
 };
 
 }  // namespace
 
 std::unique_ptr<ImageFrame> openTiffFrame(ByteSource&& source) {
-  auto frame = std::make_unique<TiffFrame>();
-  if (!frame->open(source)) return nullptr;
-  return frame;
+  return openFrame<TiffFrame>(std::move(source));
 }
 
 }  // namespace folio::platform::codecs

@@ -15,17 +15,17 @@ struct DemuxDeleter {
   void operator()(WebPDemuxer* demux) const { WebPDemuxDelete(demux); }
 };
 
-class WebpFrame final : public ImageFrame {
+class WebpFrame final : public CodecFrame {
  public:
-  WebpFrame() = default;
+  using CodecFrame::CodecFrame;
   ~WebpFrame() override {
     if (haveFrame_) WebPDemuxReleaseIterator(&frame_);
   }
   WebpFrame(const WebpFrame&) = delete;
   WebpFrame& operator=(const WebpFrame&) = delete;
 
-  bool open(ByteSource& bytes) {
-    if (!bytes.readRest(&data_)) return false;
+  bool open() override {
+    if (!bytes_.readRest(&data_)) return false;
     const WebPData whole{data_.data(), data_.size()};
     demux_.reset(WebPDemux(&whole));
     if (!demux_) return false;
@@ -36,11 +36,9 @@ class WebpFrame final : public ImageFrame {
     return true;
   }
 
-  bool copyPixels(std::uint8_t* bgra, std::size_t size) override {
-    if (decoded_ || size != size_t{info_.width} * 4 * info_.height) return false;
-    decoded_ = true;
+  bool decode(std::uint8_t* bgra) override {
     // Straight alpha; a frame without alpha comes out with 255.
-    return WebPDecodeBGRAInto(frame_.fragment.bytes, frame_.fragment.size, bgra, size,
+    return WebPDecodeBGRAInto(frame_.fragment.bytes, frame_.fragment.size, bgra, pixelBytes(),
                               static_cast<int>(info_.width * 4)) != nullptr;
   }
 
@@ -49,15 +47,12 @@ class WebpFrame final : public ImageFrame {
   std::unique_ptr<WebPDemuxer, DemuxDeleter> demux_;
   WebPIterator frame_{};
   bool haveFrame_ = false;
-  bool decoded_ = false;
 };
 
 }  // namespace
 
 std::unique_ptr<ImageFrame> openWebpFrame(ByteSource&& source) {
-  auto frame = std::make_unique<WebpFrame>();
-  if (!frame->open(source)) return nullptr;
-  return frame;
+  return openFrame<WebpFrame>(std::move(source));
 }
 
 }  // namespace folio::platform::codecs

@@ -10,6 +10,8 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
+#include <fstream>
 #include <cstdio>
 #include <memory>
 #include <stdexcept>
@@ -85,6 +87,27 @@ void expectWellFormed(const assemble::DecodedImage& image) {
     }
   }
 }
+
+namespace {
+
+long long statusField(const char* name) {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.rfind(name, 0) == 0) return std::atoll(line.c_str() + std::strlen(name) + 1) * 1024;
+  }
+  ADD_FAILURE() << "no " << name;
+  return 0;
+}
+
+}  // namespace
+
+PeakMemory::PeakMemory() {
+  std::ofstream("/proc/self/clear_refs") << "5";  // the peak starts again from here
+  start_ = statusField("VmHWM");
+}
+
+long long PeakMemory::growth() const { return statusField("VmHWM") - start_; }
 
 void Picture::fill(std::uint32_t x0, std::uint32_t y0, std::uint32_t x1, std::uint32_t y1,
                    Colour c) {
@@ -240,7 +263,7 @@ void writePng(const std::string& path, const Picture& picture) {
 }
 
 void writeGif(const std::string& path, std::uint16_t width, std::uint16_t height,
-              const std::vector<Colour>& globalColours, const std::vector<GifFrameSpec>& frames) {
+              const std::vector<Colour>& globalColours, const std::vector<GifFrameImage>& frames) {
   // Colour tables hold a power of two entries.
   const auto makeMap = [](const std::vector<Colour>& colours) -> ColorMapObject* {
     if (colours.empty()) return nullptr;

@@ -36,6 +36,17 @@ Colour pixelAt(const assemble::DecodedImage& image, std::uint32_t x, std::uint32
 // The record's layout, as the images job relies on it: stride, size, padding.
 void expectWellFormed(const assemble::DecodedImage& image);
 
+// The peak resident memory of this process since the mark, in bytes: what a
+// decode allocated and touched.
+class PeakMemory {
+ public:
+  PeakMemory();
+  long long growth() const;
+
+ private:
+  long long start_;
+};
+
 // Pixels in memory: rows top to bottom.
 struct Picture {
   std::uint32_t width = 0;
@@ -97,7 +108,7 @@ void writePng(const std::string& path, const Picture& picture);
 
 // A GIF: a logical screen with a global colour table, then frames of colour
 // indices, each with its own table or transparent index when given.
-struct GifFrameSpec {
+struct GifFrameImage {
   std::uint16_t left = 0, top = 0, width = 0, height = 0;
   std::vector<std::uint8_t> indices;  // rows top to bottom
   std::vector<Colour> localColours;
@@ -105,7 +116,7 @@ struct GifFrameSpec {
   bool interlaced = false;
 };
 void writeGif(const std::string& path, std::uint16_t width, std::uint16_t height,
-              const std::vector<Colour>& globalColours, const std::vector<GifFrameSpec>& frames);
+              const std::vector<Colour>& globalColours, const std::vector<GifFrameImage>& frames);
 
 // A TIFF page: samples already in the file's own layout.
 struct TiffPage {

@@ -1,7 +1,9 @@
 // The containers besides JPEG and PNG: GIF, TIFF, BMP and WebP, each written
 // by its own library (BMP by hand), each decoded to the same upright pixels.
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <tiffio.h>
+#include <unistd.h>
 
 #include <array>
 #include <cstring>
@@ -15,9 +17,9 @@ namespace {
 
 constexpr Colour kBlack{0, 0, 0};
 
-GifFrameSpec gifFrame(std::uint16_t width, std::uint16_t height,
+GifFrameImage gifFrame(std::uint16_t width, std::uint16_t height,
                       std::vector<std::uint8_t> indices) {
-  GifFrameSpec frame;
+  GifFrameImage frame;
   frame.width = width;
   frame.height = height;
   frame.indices = std::move(indices);
@@ -35,16 +37,16 @@ void expectRow(const assemble::DecodedImage& image, std::uint32_t y,
 
 TEST(DecodeGif, FirstImageWithItsColoursAndTransparency) {
   const std::vector<Colour> global = {kBlack, kWhite, kRed, kGreen};
-  const GifFrameSpec plain = gifFrame(4, 1, {0, 1, 2, 3});
-  GifFrameSpec transparent = gifFrame(3, 1, {2, 0, 2});
+  const GifFrameImage plain = gifFrame(4, 1, {0, 1, 2, 3});
+  GifFrameImage transparent = gifFrame(3, 1, {2, 0, 2});
   transparent.transparent = 2;
-  GifFrameSpec local = gifFrame(2, 1, {0, 1});
+  GifFrameImage local = gifFrame(2, 1, {0, 1});
   local.localColours = {kBlue, kYellow};
-  GifFrameSpec interlaced = gifFrame(1, 10, {0, 1, 2, 3, 0, 1, 2, 3, 0, 1});
+  GifFrameImage interlaced = gifFrame(1, 10, {0, 1, 2, 3, 0, 1, 2, 3, 0, 1});
   interlaced.interlaced = true;
   struct Case {
     const char* what;
-    std::vector<GifFrameSpec> frames;
+    std::vector<GifFrameImage> frames;
     std::uint32_t width, height;
     std::vector<std::vector<Colour>> rows;
   };
@@ -79,8 +81,8 @@ TEST(DecodeGif, ReadsNoFurtherThanTheFirstImage) {
   TempDir dir;
   std::vector<std::uint8_t> noise(64 * 64);
   for (std::size_t i = 0; i < noise.size(); ++i) noise[i] = std::uint8_t((i * 7919) >> 3);
-  const GifFrameSpec first = gifFrame(8, 8, std::vector<std::uint8_t>(64, 2));
-  const GifFrameSpec second = gifFrame(64, 64, noise);
+  const GifFrameImage first = gifFrame(8, 8, std::vector<std::uint8_t>(64, 2));
+  const GifFrameImage second = gifFrame(64, 64, noise);
   writeGif(dir / "two.gif", 64, 64, {kBlack, kWhite, kRed, kGreen}, {first, second});
   const std::string bytes = readFile(dir / "two.gif");
   writeFile(dir / "cut-in-second.gif", bytes.substr(0, bytes.size() - 200));
@@ -327,6 +329,60 @@ TEST(DecodeFormats, DamagedFilesFailAndNamesDoNotMatter) {
     writeFile(dir / "renamed.png", bytes);
     EXPECT_TRUE(decodePath(dir / "renamed.png").ok);
   }
+  // A bitmap header promising a million rows, within the size bound, over a
+  // few bytes of data.
+  std::string bmp = bmpBytes(p);
+  bmp[22] = 0x40;
+  bmp[23] = 0x42;
+  bmp[24] = 0x0F;  // 1,000,000 rows
+  writeFile(dir / "promises.bmp", bmp);
+  PeakMemory peak;
+  EXPECT_FALSE(decodePath(dir / "promises.bmp").ok);
+  EXPECT_LT(peak.growth(), 16ll << 20);
+}
+
+// The worker writes nothing but its status lines: whatever a codec library
+// has to say about a damaged file must go nowhere.
+TEST(DecodeFormats, DamagedFilesWriteNothingToStandardError) {
+  TempDir dir;
+  const Picture p = quadrants(64, 48);
+  writeJpeg(dir / "a.jpg", p);
+  writePng(dir / "a.png", p);
+  writeGif(dir / "a.gif", 64, 48, {kRed, kGreen, kBlue},
+           {gifFrame(64, 48, std::vector<std::uint8_t>(64 * 48, 2))});
+  auto page = tiffPage(64, 48, 3, PHOTOMETRIC_RGB);
+  page.rows.assign(48, std::vector<std::uint8_t>(192, 9));
+  writeTiff(dir / "a.tif", {page});
+  writeFile(dir / "a.bmp", bmpBytes(p));
+  writeWebp(dir / "a.webp", p);
+  std::vector<std::string> damaged;
+  for (const char* name : {"a.jpg", "a.png", "a.gif", "a.tif", "a.bmp", "a.webp"}) {
+    const std::string bytes = readFile(dir / name);
+    for (const double at : {0.1, 0.5, 0.9}) {
+      std::string scrambled = bytes;
+      for (std::size_t i = std::size_t(bytes.size() * at), n = 0; n < 24; ++i, ++n) {
+        scrambled[i % bytes.size()] = static_cast<char>(scrambled[i % bytes.size()] ^ 0x5A);
+      }
+      damaged.push_back(dir / (std::to_string(damaged.size()) + "-scrambled"));
+      writeFile(damaged.back(), scrambled);
+      damaged.push_back(dir / (std::to_string(damaged.size()) + "-cut"));
+      writeFile(damaged.back(), bytes.substr(0, std::size_t(bytes.size() * at)));
+    }
+  }
+  std::fflush(stderr);
+  const int saved = dup(2);
+  const int capture = open((dir / "stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  ASSERT_GE(saved, 0);
+  ASSERT_GE(capture, 0);
+  dup2(capture, 2);
+  int decoded = 0;
+  for (const auto& path : damaged) decoded += decodePath(path).ok ? 1 : 0;
+  std::fflush(stderr);
+  dup2(saved, 2);
+  close(saved);
+  close(capture);
+  EXPECT_EQ(readFile(dir / "stderr"), "");
+  EXPECT_LT(decoded, static_cast<int>(damaged.size()));  // most of them are refused
 }
 
 }  // namespace

@@ -2,11 +2,10 @@
 // is what the page shows, so the tests look at sizes, resolutions and pixels.
 #include <gtest/gtest.h>
 #include <png.h>
+#include <sys/stat.h>
 
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
-#include <fstream>
 
 #include "assemble/decode_image.h"
 #include "decode_fixtures.h"
@@ -27,6 +26,7 @@ using test::expectWellFormed;
 using test::kWhite;
 using test::near;
 using test::pixelAt;
+using test::PeakMemory;
 
 TEST(DecodeImage, ExifOrientationTurnsTheImageUpright) {
   // Stored 32 by 16: red top left, green top right, blue bottom left, yellow
@@ -336,37 +336,25 @@ TEST(DecodeImage, EveryJpegFormIsConverted) {
   }
 }
 
-// The peak resident memory of this process since the mark, in bytes.
-class PeakMemory {
- public:
-  PeakMemory() {
-    std::ofstream("/proc/self/clear_refs") << "5";
-    start_ = field("VmHWM");
-  }
-  long long growth() const { return field("VmHWM") - start_; }
-
- private:
-  static long long field(const char* name) {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line)) {
-      if (line.rfind(name, 0) == 0) return std::atoll(line.c_str() + std::strlen(name) + 1) * 1024;
-    }
-    ADD_FAILURE() << "no " << name;
-    return 0;
-  }
-  long long start_;
-};
+// The same JPEG data under a header that declares another size.
+std::string withDeclaredSize(std::string jpeg, std::uint16_t width, std::uint16_t height) {
+  const size_t sof = jpeg.find("\xFF\xC0");
+  EXPECT_NE(sof, std::string::npos);
+  jpeg[sof + 5] = static_cast<char>(height >> 8);
+  jpeg[sof + 6] = static_cast<char>(height & 0xFF);
+  jpeg[sof + 7] = static_cast<char>(width >> 8);
+  jpeg[sof + 8] = static_cast<char>(width & 0xFF);
+  return jpeg;
+}
 
 TEST(DecodeImage, SizeLimitIsCheckedBeforeAnyPixelBuffer) {
   TempDir dir;
-  const auto grey = [](std::uint32_t width) {
-    return [width](std::uint32_t, Colour* row) { std::fill_n(row, width, Colour{90, 90, 90}); };
-  };
   JpegOptions options;
   options.quality = 50;
+  test::writeJpeg(
+      dir / "max.jpg", 8192, 8192,
+      [](std::uint32_t, Colour* row) { std::fill_n(row, 8192, Colour{90, 90, 90}); }, options);
   // The largest image decodes, and the measurement sees its buffers.
-  test::writeJpeg(dir / "max.jpg", 8192, 8192, grey(8192), options);
   {
     PeakMemory peak;
     const Decoded d = decodePath(dir / "max.jpg");
@@ -375,9 +363,9 @@ TEST(DecodeImage, SizeLimitIsCheckedBeforeAnyPixelBuffer) {
     EXPECT_TRUE(near(pixelAt(d.image, 8191, 8191), {90, 90, 90}));
     EXPECT_GT(peak.growth(), 400ll << 20);
   }
-  // One row more is refused on its header alone: a complete, valid file
-  // that would need all of the above if it were decoded.
-  test::writeJpeg(dir / "over.jpg", 8192, 8193, grey(8192), options);
+  // One row more is refused on its header alone. Decoding it would fill the
+  // rows the data holds before anything could notice the missing one.
+  test::writeFile(dir / "over.jpg", withDeclaredSize(test::readFile(dir / "max.jpg"), 8192, 8193));
   {
     PeakMemory peak;
     EXPECT_FALSE(decodePath(dir / "over.jpg").ok);
@@ -385,19 +373,19 @@ TEST(DecodeImage, SizeLimitIsCheckedBeforeAnyPixelBuffer) {
   }
 }
 
-// A small file whose header claims a huge image: here 19200 by 19200.
+// A small file whose header claims a huge image.
 TEST(DecodeImage, HeaderClaimingAHugeImageFails) {
   TempDir dir;
   test::writeJpeg(dir / "small.jpg", Picture(16, 16));
-  std::string bytes = test::readFile(dir / "small.jpg");
-  const size_t sof = bytes.find("\xFF\xC0");
-  ASSERT_NE(sof, std::string::npos);
-  bytes[sof + 5] = bytes[sof + 7] = static_cast<char>(19200 >> 8);
-  bytes[sof + 6] = bytes[sof + 8] = static_cast<char>(19200 & 0xFF);
-  test::writeFile(dir / "huge.jpg", bytes);
-  PeakMemory peak;
-  EXPECT_FALSE(decodePath(dir / "huge.jpg").ok);
-  EXPECT_LT(peak.growth(), 16ll << 20);
+  const std::string small = test::readFile(dir / "small.jpg");
+  const std::pair<std::uint16_t, std::uint16_t> sizes[] = {{19200, 19200}, {65500, 65500},
+                                                           {65500, 1025}};
+  for (const auto& [width, height] : sizes) {
+    test::writeFile(dir / "huge.jpg", withDeclaredSize(small, width, height));
+    PeakMemory peak;
+    EXPECT_FALSE(decodePath(dir / "huge.jpg").ok) << width << "x" << height;
+    EXPECT_LT(peak.growth(), 16ll << 20);
+  }
 }
 
 TEST(DecodeImage, WhatIsNoReadableImageFails) {
@@ -413,8 +401,9 @@ TEST(DecodeImage, WhatIsNoReadableImageFails) {
   test::writeFile(dir / "cut-before-end.jpg", jpeg.substr(0, jpeg.size() - 2));
   test::writeFile(dir / "cut.png", png.substr(0, png.size() / 2));
   std::filesystem::create_directory(dir / "folder.png");
-  const char* names[] = {"text.jpg", "empty.png",         "magic-only.png", "cut.jpg",
-                         "cut.png",  "cut-before-end.jpg", "folder.png",     "missing.png"};
+  ASSERT_EQ(mkfifo((dir / "pipe.png").c_str(), 0600), 0);  // no writer: reading would block
+  const char* names[] = {"text.jpg",           "empty.png",  "magic-only.png", "cut.jpg", "cut.png",
+                         "cut-before-end.jpg", "folder.png", "pipe.png",       "missing.png"};
   for (const char* name : names) EXPECT_FALSE(decodePath(dir / name).ok) << name;
   // The whole files do decode, so the failures above come from the damage.
   EXPECT_TRUE(decodePath(dir / "whole.jpg").ok);

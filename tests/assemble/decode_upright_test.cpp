@@ -100,10 +100,14 @@ TEST(Upright, EveryTransformPlacesEveryPixel) {
   }
 }
 
-// Large enough to cross the blocks a quarter turn is walked in; checked
+// Large enough to cross the blocks a quarter turn is walked in and to take
+// the four-pixel path, with translucent pixels scattered through it; checked
 // against the geometry of each transform written as coordinates.
-TEST(Upright, QuarterTurnsAcrossBlockEdges) {
+TEST(Upright, EveryTransformOnALargerImage) {
   constexpr std::uint32_t w = 150, h = 70;
+  const auto alphaAt = [](std::uint32_t x, std::uint32_t y) {
+    return (x * 3 + y) % 11 == 0 ? std::uint8_t(x + y) : std::uint8_t(255);
+  };
   std::vector<std::uint8_t> stored(std::size_t{w} * h * 4);
   for (std::uint32_t y = 0; y < h; ++y) {
     for (std::uint32_t x = 0; x < w; ++x) {
@@ -111,15 +115,23 @@ TEST(Upright, QuarterTurnsAcrossBlockEdges) {
       p[0] = std::uint8_t(x);
       p[1] = std::uint8_t(y);
       p[2] = std::uint8_t(x ^ y);
-      p[3] = 255;
+      p[3] = alphaAt(x, y);
     }
   }
+  using Coordinate = std::uint32_t (*)(std::uint32_t x, std::uint32_t y);
   struct Case {
     Transform transform;
-    std::uint32_t (*sx)(std::uint32_t x, std::uint32_t y);
-    std::uint32_t (*sy)(std::uint32_t x, std::uint32_t y);
+    Coordinate sx, sy;  // the stored pixel shown at upright (x, y)
   };
   const Case cases[] = {
+      {Transform::none, [](std::uint32_t x, std::uint32_t) { return x; },
+       [](std::uint32_t, std::uint32_t y) { return y; }},
+      {Transform::flipHorizontal, [](std::uint32_t x, std::uint32_t) { return w - 1 - x; },
+       [](std::uint32_t, std::uint32_t y) { return y; }},
+      {Transform::rotate180, [](std::uint32_t x, std::uint32_t) { return w - 1 - x; },
+       [](std::uint32_t, std::uint32_t y) { return h - 1 - y; }},
+      {Transform::flipVertical, [](std::uint32_t x, std::uint32_t) { return x; },
+       [](std::uint32_t, std::uint32_t y) { return h - 1 - y; }},
       {Transform::rotate90, [](std::uint32_t, std::uint32_t y) { return y; },
        [](std::uint32_t x, std::uint32_t) { return h - 1 - x; }},
       {Transform::rotate270, [](std::uint32_t, std::uint32_t y) { return w - 1 - y; },
@@ -129,18 +141,23 @@ TEST(Upright, QuarterTurnsAcrossBlockEdges) {
       {Transform::rotate270FlipHorizontal, [](std::uint32_t, std::uint32_t y) { return w - 1 - y; },
        [](std::uint32_t x, std::uint32_t) { return h - 1 - x; }},
   };
-  const std::size_t stride = strideForWidth(h);
   for (const auto& c : cases) {
-    std::vector<std::uint8_t> out(stride * w, 0xFF);
+    SCOPED_TRACE(int(c.transform));
+    const std::uint32_t outWidth = turnsQuarter(c.transform) ? h : w;
+    const std::uint32_t outHeight = turnsQuarter(c.transform) ? w : h;
+    const std::size_t stride = strideForWidth(outWidth);
+    std::vector<std::uint8_t> out(stride * outHeight, 0xFF);
     flattenUpright(stored.data(), w, h, c.transform, out.data(), stride);
-    for (std::uint32_t y = 0; y < w; ++y) {
-      for (std::uint32_t x = 0; x < h; ++x) {
+    for (std::uint32_t y = 0; y < outHeight; ++y) {
+      for (std::uint32_t x = 0; x < outWidth; ++x) {
         const std::uint8_t* p = &out[y * stride + x * 3];
         const std::uint32_t sx = c.sx(x, y), sy = c.sy(x, y);
-        ASSERT_EQ(p[0], std::uint8_t(sx)) << int(c.transform) << " " << x << "," << y;
-        ASSERT_EQ(p[1], std::uint8_t(sy));
-        ASSERT_EQ(p[2], std::uint8_t(sx ^ sy));
+        const std::uint8_t a = alphaAt(sx, sy);
+        ASSERT_EQ(p[0], compositeOverWhite(std::uint8_t(sx), a)) << x << "," << y;
+        ASSERT_EQ(p[1], compositeOverWhite(std::uint8_t(sy), a)) << x << "," << y;
+        ASSERT_EQ(p[2], compositeOverWhite(std::uint8_t(sx ^ sy), a)) << x << "," << y;
       }
+      for (std::size_t i = outWidth * 3; i < stride; ++i) ASSERT_EQ(out[y * stride + i], 0xFF);
     }
   }
 }
@@ -152,6 +169,32 @@ TEST(Upright, FlatteningUsesAlphaOfEachPixel) {
   const std::vector<std::uint8_t> expected = {255, 255, 255, 10,  20,  30,
                                               127, 227, 177, 233, 175, 155};
   EXPECT_EQ(out, expected);
+}
+
+// The flattening pass looks values up rather than dividing: every colour at
+// every alpha must still come out as the formula gives it.
+TEST(Upright, FlatteningMatchesTheFormulaForEveryInput) {
+  std::vector<std::uint8_t> stored(256 * 256 * 4);
+  for (unsigned a = 0; a < 256; ++a) {
+    for (unsigned c = 0; c < 256; ++c) {
+      std::uint8_t* p = &stored[(a * 256 + c) * 4];
+      p[0] = std::uint8_t(c);
+      p[1] = std::uint8_t(255 - c);
+      p[2] = std::uint8_t(c * 7);
+      p[3] = std::uint8_t(a);
+    }
+  }
+  std::vector<std::uint8_t> out(256 * 768);
+  flattenUpright(stored.data(), 256, 256, Transform::none, out.data(), 768);
+  for (unsigned a = 0; a < 256; ++a) {
+    for (unsigned c = 0; c < 256; ++c) {
+      const std::uint8_t* p = &out[a * 768 + c * 3];
+      const auto alpha = std::uint8_t(a);
+      ASSERT_EQ(p[0], compositeOverWhite(std::uint8_t(c), alpha)) << c << " at " << a;
+      ASSERT_EQ(p[1], compositeOverWhite(std::uint8_t(255 - c), alpha)) << c << " at " << a;
+      ASSERT_EQ(p[2], compositeOverWhite(std::uint8_t(c * 7), alpha)) << c << " at " << a;
+    }
+  }
 }
 
 }  // namespace

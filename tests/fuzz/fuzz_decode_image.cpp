@@ -1,0 +1,30 @@
+// The image decoder over arbitrary bytes: whatever the file holds, every
+// codec behind decodeImage answers true or false without crashing, and on
+// true the record is one the images job can hand to PDFium as it is.
+#include <cmath>
+#include <cstdlib>
+
+#include "assemble/decode_image.h"
+#include "fuzz_input.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
+  static const auto factory = folio::platform::createImagingFactory();
+  folio::fuzz::InputFile input(data, size);
+  folio::assemble::DecodedImage image;
+  if (!folio::assemble::decodeImage(factory.get(), input.path(), &image)) return 0;
+  const std::uint64_t stride = (std::uint64_t{image.width} * 3 + 3) & ~std::uint64_t{3};
+  if (image.width == 0 || image.height == 0 || image.stride != stride ||
+      image.pixels.size() != stride * image.height || image.pixels.size() > 0x10000000) {
+    std::abort();
+  }
+  for (std::uint32_t y = 0; y < image.height; ++y) {
+    for (std::uint64_t i = std::uint64_t{image.width} * 3; i < stride; ++i) {
+      if (image.pixels[y * stride + i] != 0xFF) std::abort();
+    }
+  }
+  if (!std::isfinite(image.dpiX) || !std::isfinite(image.dpiY) || image.dpiX < 10 ||
+      image.dpiY < 10) {
+    std::abort();
+  }
+  return 0;
+}
