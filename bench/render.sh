@@ -50,7 +50,9 @@ if [ ! -f "$OUT/repeat-500.pdf" ]; then
   qpdf --empty --pages "${repeats[@]}" -- "$OUT/repeat-500.pdf"
 fi
 
-# GNOME's desktop backgrounds, one full A4 page each.
+# GNOME's desktop backgrounds, one page each, A4 wide: each JPEG carries the
+# resolution that makes it 8.27 inches across, and folio's own images job
+# turns them into the document.
 IMAGES="$OUT/images-$IMAGE_PAGES.pdf"
 if [ ! -f "$IMAGES" ]; then
   fetch gnome-backgrounds
@@ -64,10 +66,12 @@ for path in sorted(source.rglob("*.webp")):
     image = Image.open(path)
     if image.width < 1000 or made == count:
         continue
-    image.convert("RGB").save(target / f"{made:03d}.jpg", quality=90)
+    dpi = round(image.width / 8.27)
+    image.convert("RGB").save(target / f"{made:03d}.jpg", quality=90, dpi=(dpi, dpi))
     made += 1
 PY
-  img2pdf --pagesize A4 -o "$IMAGES" "$OUT"/images/*.jpg
+  tools/make-image-list "$OUT/images.list" "$OUT"/images/*.jpg
+  "$FOLIO" --images "$OUT/images.list" --output "$IMAGES" >/dev/null
 fi
 
 # The runs --------------------------------------------------------------------
