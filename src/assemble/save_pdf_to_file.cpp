@@ -35,15 +35,18 @@ SaveOutcome savePdfToFile(FPDF_DOCUMENT document, const std::u16string& outputPa
 
   PdfFileSink sink{{1, writeBlockToFile}, &file, platform::IoStatus::ok};
   const bool produced = FPDF_SaveAsCopy(document, &sink.header, FPDF_NO_INCREMENTAL) != 0;
-  // A document whose bytes never reached the disk is not saved, however
-  // well PDFium produced it: a failed flush fails the save too.
+  // PDFium can answer true although one of its block writes failed (the
+  // last blocks of a small document, on a full disk): a document whose bytes
+  // did not all reach the disk is not saved, whatever PDFium answers, and
+  // neither is one whose flush failed.
+  const bool written = produced && sink.lastError == platform::IoStatus::ok;
   const platform::IoStatus flushed = file.flush();
   file.close();
-  if (produced && flushed == platform::IoStatus::ok) return SaveOutcome::saved;
+  if (written && flushed == platform::IoStatus::ok) return SaveOutcome::saved;
 
   // No truncated PDF is ever left behind.
   platform::deleteFile(outputPath);
-  return failureOf(produced ? flushed : sink.lastError);
+  return failureOf(sink.lastError != platform::IoStatus::ok ? sink.lastError : flushed);
 }
 
 }  // namespace folio::assemble

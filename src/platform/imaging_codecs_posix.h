@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <new>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -13,6 +14,11 @@
 #include "platform/imaging.h"
 
 namespace folio::platform::codecs {
+
+// The Orientation tag (274) of IFD0 in an EXIF block ("Exif\0\0" and a TIFF
+// structure, as a JPEG's APP1 segment holds it), taken only when it is one
+// SHORT or one LONG; any other type or count is no orientation at all.
+std::optional<std::uint32_t> exifOrientation(const std::uint8_t* data, size_t size);
 
 // An open image file read from front to back through one buffer. The first
 // bytes can be looked at before any decoder takes them, so the format is

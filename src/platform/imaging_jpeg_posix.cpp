@@ -14,13 +14,7 @@
 #include "platform/imaging_codecs_posix.h"
 
 namespace folio::platform::codecs {
-namespace {
 
-constexpr char kExifHeader[] = "Exif\0\0";
-constexpr size_t kExifHeaderSize = 6;
-
-// The Orientation tag of IFD0, taken only when it is one SHORT or one LONG;
-// any other type or count is no orientation at all.
 std::optional<std::uint32_t> exifOrientation(const std::uint8_t* data, size_t size) {
   ExifData* exif = exif_data_new();
   if (exif == nullptr) return std::nullopt;
@@ -42,6 +36,11 @@ std::optional<std::uint32_t> exifOrientation(const std::uint8_t* data, size_t si
   exif_data_unref(exif);
   return value;
 }
+
+namespace {
+
+constexpr char kExifHeader[] = "Exif\0\0";
+constexpr size_t kExifHeaderSize = 6;
 
 struct ErrorManager {
   jpeg_error_mgr pub;

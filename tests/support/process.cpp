@@ -3,43 +3,78 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <stdexcept>
 
 namespace folio::test {
 namespace {
 
-void drain(int outFd, int errFd, std::string& out, std::string& err) {
+constexpr uid_t kNobody = 65534;
+
+// Reads both pipes until both close, handing whole stdout lines to onLine as
+// they arrive, and kills the child once the deadline passes.
+void drain(pid_t pid, int outFd, int errFd, const RunOptions& options, RunResult& result) {
   pollfd fds[2] = {{outFd, POLLIN, 0}, {errFd, POLLIN, 0}};
   int open = (outFd >= 0) + (errFd >= 0);
-  if (outFd < 0) fds[0].fd = -1;
+  const auto deadline =
+      std::chrono::steady_clock::now() + std::chrono::seconds(options.timeoutSeconds);
+  size_t linesSeen = 0;
   char buffer[65536];
   while (open > 0) {
-    if (poll(fds, 2, -1) < 0) continue;
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) {
+      kill(pid, SIGKILL);
+      break;
+    }
+    if (poll(fds, 2, static_cast<int>(left.count())) <= 0) continue;
     for (int i = 0; i < 2; ++i) {
       if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
       const ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
-      if (n > 0) {
-        (i == 0 ? out : err).append(buffer, static_cast<size_t>(n));
-      } else {
+      if (n <= 0) {
         close(fds[i].fd);
         fds[i].fd = -1;
         --open;
+        continue;
+      }
+      if (i == 1) {
+        result.err.append(buffer, static_cast<size_t>(n));
+        continue;
+      }
+      result.out.append(buffer, static_cast<size_t>(n));
+      if (!options.onLine) continue;
+      size_t end;
+      while ((end = result.out.find('\n', linesSeen)) != std::string::npos) {
+        const std::string line = result.out.substr(linesSeen, end + 1 - linesSeen);
+        linesSeen = end + 1;
+        if (!options.onLine(line)) {  // the reader goes away
+          close(fds[0].fd);
+          fds[0].fd = -1;
+          --open;
+          break;
+        }
       }
     }
+  }
+  for (pollfd& f : fds) {
+    if (f.fd >= 0) close(f.fd);
   }
 }
 
 }  // namespace
 
-RunResult runProgram(const std::vector<std::string>& argv, Stdout mode, const std::string& cwd) {
+RunResult runProgram(const std::vector<std::string>& argv, const RunOptions& options) {
   int outPipe[2] = {-1, -1};
   int errPipe[2];
-  if (mode != Stdout::closed && pipe2(outPipe, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
+  if (options.mode != Stdout::closed && pipe2(outPipe, O_CLOEXEC) != 0) {
+    throw std::runtime_error("pipe");
+  }
   if (pipe2(errPipe, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
-  if (mode == Stdout::noReader) {
+  if (options.mode == Stdout::noReader) {
     close(outPipe[0]);  // nobody will ever read what the child writes
     outPipe[0] = -1;
   }
@@ -47,36 +82,49 @@ RunResult runProgram(const std::vector<std::string>& argv, Stdout mode, const st
   for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
   args.push_back(nullptr);
 
+  const auto started = std::chrono::steady_clock::now();
   const pid_t pid = fork();
   if (pid < 0) throw std::runtime_error("fork");
   if (pid == 0) {
     signal(SIGPIPE, SIG_DFL);  // the worker must protect itself
-    if (mode == Stdout::closed) {
+    if (options.mode == Stdout::closed) {
       close(STDOUT_FILENO);
     } else {
       dup2(outPipe[1], STDOUT_FILENO);
     }
     dup2(errPipe[1], STDERR_FILENO);
-    if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(126);
+    if (!options.cwd.empty() && chdir(options.cwd.c_str()) != 0) _exit(126);
+    if (options.unprivileged && (setgid(kNobody) != 0 || setuid(kNobody) != 0)) _exit(126);
     execv(args[0], args.data());
     _exit(127);
   }
   if (outPipe[1] >= 0) close(outPipe[1]);
   close(errPipe[1]);
   RunResult result;
-  drain(outPipe[0], errPipe[0], result.out, result.err);
+  drain(pid, outPipe[0], errPipe[0], options, result);
   int status = 0;
-  while (waitpid(pid, &status, 0) < 0) {
+  rusage usage{};
+  while (wait4(pid, &status, 0, &usage) < 0) {
   }
+  result.seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  result.peakKiB = usage.ru_maxrss;
   if (WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);
   if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
   return result;
 }
 
-RunResult runFolio(const std::vector<std::string>& args, Stdout mode, const std::string& cwd) {
+RunResult runFolio(const std::vector<std::string>& args, const RunOptions& options) {
   std::vector<std::string> argv{FOLIO_BINARY};
   argv.insert(argv.end(), args.begin(), args.end());
-  return runProgram(argv, mode, cwd);
+  return runProgram(argv, options);
+}
+
+RunResult runFolio(const std::vector<std::string>& args, Stdout mode, const std::string& cwd) {
+  RunOptions options;
+  options.mode = mode;
+  options.cwd = cwd;
+  return runFolio(args, options);
 }
 
 void makeImageList(const std::string& listPath, const std::vector<std::string>& images) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -12,21 +13,32 @@ enum class Stdout {
   noReader,  // a pipe whose reading end is already gone
 };
 
-struct RunResult {
-  int exitCode = -1;  // -1 when the child did not exit normally
-  int signal = 0;     // the signal that ended the child, if one did
-  std::string out;    // every byte written to standard output
-  std::string err;    // every byte written to standard error
+struct RunOptions {
+  Stdout mode = Stdout::captured;
+  std::string cwd;            // the child's working folder, when not empty
+  bool unprivileged = false;  // run as the user nobody, whom permissions bind
+  unsigned timeoutSeconds = 120;  // then the child is killed: a hang fails the test
+  // Called with each whole line the child writes, as it comes; answering
+  // false closes the reading end, so the child's later writes find no reader.
+  std::function<bool(const std::string& line)> onLine;
 };
 
-// Runs the built worker with these arguments (argv[1] onwards, as raw bytes),
-// in the folder cwd when one is given.
+struct RunResult {
+  int exitCode = -1;   // -1 when the child did not exit normally
+  int signal = 0;      // the signal that ended the child, if one did
+  std::string out;     // every byte read from standard output
+  std::string err;     // every byte written to standard error
+  long peakKiB = 0;    // the child's peak resident memory
+  double seconds = 0;  // wall time from start to exit
+};
+
+// Runs the built worker with these arguments (argv[1] onwards, as raw bytes).
+RunResult runFolio(const std::vector<std::string>& args, const RunOptions& options);
 RunResult runFolio(const std::vector<std::string>& args, Stdout mode = Stdout::captured,
                    const std::string& cwd = "");
 
 // Runs any program, for tools the tests use.
-RunResult runProgram(const std::vector<std::string>& argv, Stdout mode = Stdout::captured,
-                     const std::string& cwd = "");
+RunResult runProgram(const std::vector<std::string>& argv, const RunOptions& options = {});
 
 // Writes an image list file with the repository's own tool.
 void makeImageList(const std::string& listPath, const std::vector<std::string>& images);

@@ -1,0 +1,316 @@
+// What callers feed a worker when things go wrong: entries that are not
+// images, hostile headers, disks that fill, folders that vanish, readers that
+// leave. Every case must end with its result code, promptly, without a crash
+// and without a partial file at an output name.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include <filesystem>
+
+#include "support/image_files.h"
+#include "support/pdf_fixtures.h"
+#include "support/process.h"
+#include "support/temp_dir.h"
+#include "support/tmpfs.h"
+
+namespace folio::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+const PixelAt kGrey = [](std::uint32_t, std::uint32_t) { return Rgb{128, 128, 128}; };
+
+std::string le16(std::uint32_t v) { return {char(v & 0xFF), char((v >> 8) & 0xFF)}; }
+std::string le32(std::uint32_t v) { return le16(v & 0xFFFF) + le16(v >> 16); }
+std::string be32(std::uint32_t v) {
+  return {char(v >> 24), char((v >> 16) & 0xFF), char((v >> 8) & 0xFF), char(v & 0xFF)};
+}
+
+// A list file holding these entries exactly, zero units included.
+void writeRawList(const std::string& path, const std::vector<std::u16string>& entries) {
+  std::string bytes = le32(static_cast<std::uint32_t>(entries.size()));
+  for (const auto& entry : entries) {
+    bytes += le32(static_cast<std::uint32_t>(entry.size()));
+    for (char16_t u : entry) bytes += le16(u);
+  }
+  writeFile(path, bytes);
+}
+
+std::u16string wide(const std::string& ascii) { return {ascii.begin(), ascii.end()}; }
+
+// Lets a test's folder be entered by the unprivileged user.
+void openUp(const std::string& path, mode_t mode) { chmod(path.c_str(), mode); }
+
+TEST(Faults, ListEntriesThatAreNotImagesFailPromptly) {
+  TempDir dir;
+  openUp(dir.str(), 0755);
+  writeBmp(dir / "good.bmp", 2, 2, kGrey);
+  writeBmp(dir / "secret.bmp", 2, 2, kGrey);
+  chmod((dir / "secret.bmp").c_str(), 0000);
+  mkfifo((dir / "fifo").c_str(), 0666);
+  fs::create_directory(dir / "folder");
+  fs::create_symlink(dir / "loop-b", dir / "loop-a");
+  fs::create_symlink(dir / "loop-a", dir / "loop-b");
+  fs::create_directory(dir / "out");
+  openUp(dir / "out", 0777);
+
+  struct Case {
+    const char* what;
+    std::u16string entry;
+    bool unprivileged;
+  };
+  const Case cases[] = {
+      {"a directory", wide(dir / "folder"), false},
+      {"a pipe without a writer", wide(dir / "fifo"), false},
+      {"an endless device", u"/dev/zero", false},
+      {"a random device", u"/dev/urandom", false},
+      {"a symbolic link loop", wide(dir / "loop-a"), false},
+      {"a file without read permission", wide(dir / "secret.bmp"), true},
+      {"a zero unit cutting the path to a folder", wide(dir / "folder/") + u'\0' + u"good.bmp",
+       false},
+  };
+  for (const Case& c : cases) {
+    writeRawList(dir / "list", {wide(dir / "good.bmp"), c.entry});
+    openUp(dir / "list", 0644);
+    RunOptions options;
+    options.unprivileged = c.unprivileged;
+    options.timeoutSeconds = 20;
+    const RunResult r = runFolio({"--images", dir / "list", "--output", dir / "out/x.pdf"}, options);
+    EXPECT_EQ(r.out, "START\t2\nPROGRESS\t1\t2\tgood.bmp\nERROR\tIMAGE_READ_FAILED\n") << c.what;
+    EXPECT_EQ(r.exitCode, 33) << c.what;
+    EXPECT_LT(r.seconds, 10) << c.what;
+    EXPECT_FALSE(fs::exists(dir / "out/x.pdf")) << c.what;
+  }
+}
+
+std::string pngChunk(const std::string& type, const std::string& data) {
+  std::string crcInput = type + data;
+  const uLong crc = crc32(0, reinterpret_cast<const Bytef*>(crcInput.data()),
+                          static_cast<uInt>(crcInput.size()));
+  return be32(static_cast<std::uint32_t>(data.size())) + crcInput +
+         be32(static_cast<std::uint32_t>(crc));
+}
+
+// Files that declare far more pixels than they hold.
+std::string pngBomb() {
+  const std::string ihdr = be32(60000) + be32(60000) + std::string("\x08\x06\x00\x00\x00", 5);
+  return std::string("\x89PNG\r\n\x1a\n", 8) + pngChunk("IHDR", ihdr) +
+         pngChunk("IDAT", std::string("\x78\x9c\x63\x00\x00\x00\x01\x00\x01", 9)) +
+         pngChunk("IEND", "");
+}
+
+std::string jpegBomb(const std::string& smallJpeg) {
+  std::string bytes = smallJpeg;
+  const size_t sof = bytes.find("\xFF\xC0");
+  bytes[sof + 5] = '\xFD';  // height 65000
+  bytes[sof + 6] = '\xE8';
+  bytes[sof + 7] = '\xFD';  // width 65000
+  bytes[sof + 8] = '\xE8';
+  return bytes;
+}
+
+std::string gifBomb() {
+  return std::string("GIF89a") + le16(65535) + le16(65535) + std::string("\x80\x00\x00", 3) +
+         std::string(6, '\0') + "," + le16(0) + le16(0) + le16(65535) + le16(65535) +
+         std::string("\x00\x02\x02\x4c\x01\x00;", 7);
+}
+
+std::string tiffBomb() {
+  std::string ifd;
+  const auto entry = [&](std::uint16_t tag, std::uint16_t type, std::uint32_t value) {
+    ifd += le16(tag) + le16(type) + le32(1) + (type == 3 ? le16(value) + le16(0) : le32(value));
+  };
+  entry(256, 4, 100000);  // width
+  entry(257, 4, 100000);  // height
+  entry(258, 3, 8);
+  entry(259, 3, 1);
+  entry(262, 3, 1);
+  entry(273, 4, 8 + 2 + 10 * 12 + 4);
+  entry(277, 3, 1);
+  entry(278, 4, 100000);
+  entry(279, 4, 64);
+  entry(284, 3, 1);
+  return std::string("II*\0", 4) + le32(8) + le16(10) + ifd + le32(0) + std::string(64, '\x7f');
+}
+
+std::string bmpBomb() {
+  return "BM" + le32(70) + le32(0) + le32(54) + le32(40) + le32(30000) + le32(30000) + le16(1) +
+         le16(24) + le32(0) + le32(0) + le32(0) + le32(0) + le32(0) + le32(0) +
+         std::string(16, '\x40');
+}
+
+std::string webpBomb() {
+  // A lossless bitstream announcing 16384 x 16384 pixels.
+  const std::string vp8l = std::string("\x2f", 1) + le32(0x0FFFFFFF) + std::string(16, '\0');
+  const std::string chunk = "VP8L" + le32(static_cast<std::uint32_t>(vp8l.size())) + vp8l;
+  return "RIFF" + le32(static_cast<std::uint32_t>(4 + chunk.size())) + "WEBP" + chunk;
+}
+
+TEST(Faults, DecompressionBombsFailFastInBoundedMemory) {
+  TempDir dir;
+  writeJpeg(dir / "small.jpg", 16, 16, kGrey);
+  const std::pair<const char*, std::string> bombs[] = {
+      {"png", pngBomb()},  {"jpeg", jpegBomb(readFile(dir / "small.jpg"))},
+      {"gif", gifBomb()},  {"tiff", tiffBomb()},
+      {"bmp", bmpBomb()},  {"webp", webpBomb()},
+  };
+  for (const auto& [format, bytes] : bombs) {
+    writeFile(dir / "bomb", bytes);
+    makeImageList(dir / "list", {dir / "bomb"});
+    RunOptions options;
+    options.timeoutSeconds = 20;
+    const RunResult r = runFolio({"--images", dir / "list", "--output", dir / "out.pdf"}, options);
+    EXPECT_EQ(r.out, "START\t1\nERROR\tIMAGE_READ_FAILED\n") << format;
+    EXPECT_EQ(r.exitCode, 33) << format;
+    EXPECT_LT(r.seconds, 5) << format;
+    EXPECT_LT(r.peakKiB, 64 * 1024) << format;  // nothing near the declared size
+  }
+}
+
+TEST(Faults, ListsAtTheirLimits) {
+  TempDir dir;
+  writeBmp(dir / "dot.bmp", 1, 1, kGrey);
+  // The longest list is taken whole and worked through in order: its third
+  // entry, unreadable, ends the job right there.
+  std::vector<std::u16string> entries(10000, wide(dir / "dot.bmp"));
+  entries[2] = wide(dir / "missing.bmp");
+  writeRawList(dir / "longest.list", entries);
+  RunResult r = runFolio({"--images", dir / "longest.list", "--output", dir / "longest.pdf"});
+  EXPECT_EQ(r.out,
+            "START\t10000\nPROGRESS\t1\t10000\tdot.bmp\nPROGRESS\t2\t10000\tdot.bmp\n"
+            "ERROR\tIMAGE_READ_FAILED\n");
+  EXPECT_EQ(r.exitCode, 33);
+
+  // A long list converts, every page in its place.
+  writeRawList(dir / "long.list", std::vector<std::u16string>(300, wide(dir / "dot.bmp")));
+  r = runFolio({"--images", dir / "long.list", "--output", dir / "long.pdf"});
+  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_NE(r.out.find("PROGRESS\t300\t300\tdot.bmp\nDONE\t300\n"), std::string::npos);
+  EXPECT_EQ(readPdfPages(readFile(dir / "long.pdf")).size(), 300u);
+
+  // Announces 10000 entries of 32767 units (over 600 MiB of text) and holds
+  // two bytes of it: refused at once, without reserving the text.
+  writeFile(dir / "short.list", le32(10000) + le32(32767) + "ab");
+  r = runFolio({"--images", dir / "short.list", "--output", dir / "short.pdf"});
+  EXPECT_EQ(r.out, "ERROR\tIMAGE_READ_FAILED\n");
+  EXPECT_EQ(r.exitCode, 33);
+  EXPECT_LT(r.peakKiB, 32 * 1024);
+  EXPECT_FALSE(fs::exists(dir / "short.pdf"));
+}
+
+// The reader goes away after `keep` lines (0: standard output closed from the
+// start): the worker must finish the same job with the same exit code.
+struct LostReader {
+  const char* what;
+  int keep;
+};
+const LostReader kLostReaders[] = {
+    {"closed from the start", 0}, {"gone after START", 1}, {"gone midway", 3}, {"gone before DONE", 9}};
+
+RunOptions losingReader(int keep) {
+  RunOptions options;
+  if (keep == 0) {
+    options.mode = Stdout::closed;
+    return options;
+  }
+  auto seen = std::make_shared<int>(0);
+  options.onLine = [seen, keep](const std::string&) { return ++*seen < keep; };
+  return options;
+}
+
+TEST(Faults, LostStandardOutputChangesNeitherResultNorFiles) {
+  TempDir dir;
+  writeFile(dir / "doc.pdf", makeNoisePdf(std::vector<PageInfo>(8, PageInfo{300, 300})));
+  for (int i = 0; i < 8; ++i) writeBmp(dir / ("img" + std::to_string(i) + ".bmp"), 64, 48, kGrey);
+  std::vector<std::string> images;
+  for (int i = 0; i < 8; ++i) images.push_back(dir / ("img" + std::to_string(i) + ".bmp"));
+  makeImageList(dir / "list", images);
+
+  for (const LostReader& lost : kLostReaders) {
+    const std::string pages = dir / ("pages-" + std::to_string(lost.keep));
+    fs::create_directory(pages);
+    RunResult r = runFolio({"--input", dir / "doc.pdf", "--output", pages}, losingReader(lost.keep));
+    EXPECT_EQ(r.signal, 0) << lost.what;
+    EXPECT_EQ(r.exitCode, 0) << lost.what;
+    EXPECT_EQ(listDir(pages).size(), 8u) << lost.what;
+    EXPECT_EQ(listDir(pages).back(), "page_008.png") << lost.what;
+
+    const std::string pdf = dir / ("out-" + std::to_string(lost.keep) + ".pdf");
+    r = runFolio({"--images", dir / "list", "--output", pdf}, losingReader(lost.keep));
+    EXPECT_EQ(r.signal, 0) << lost.what;
+    EXPECT_EQ(r.exitCode, 0) << lost.what;
+    EXPECT_EQ(readPdfPages(readFile(pdf)).size(), 8u) << lost.what;
+  }
+}
+
+// The output folder is taken away while pages are written: the page being
+// written fails with CANNOT_WRITE, every earlier page is whole.
+TEST(Faults, OutputFolderTakenAwayMidJob) {
+  struct Case {
+    const char* what;
+    bool unprivileged;
+    std::function<void(const std::string& pages, const std::string& moved)> takeAway;
+  };
+  const Case cases[] = {
+      {"folder renamed", false,
+       [](const std::string& pages, const std::string& moved) { fs::rename(pages, moved); }},
+      {"folder made read-only", true,
+       [](const std::string& pages, const std::string&) { chmod(pages.c_str(), 0555); }},
+  };
+  for (const Case& c : cases) {
+    TempDir dir;
+    openUp(dir.str(), 0755);
+    writeFile(dir / "doc.pdf", makeNoisePdf(std::vector<PageInfo>(30, PageInfo{612, 792})));
+    openUp(dir / "doc.pdf", 0644);
+    const std::string pages = dir / "pages";
+    fs::create_directory(pages);
+    openUp(pages, 0777);
+    RunOptions options;
+    options.unprivileged = c.unprivileged;
+    options.onLine = [&](const std::string& line) {
+      if (line == "PROGRESS\t2\t30\tpage_002.png\n") c.takeAway(pages, dir / "moved");
+      return true;
+    };
+    const RunResult r = runFolio({"--input", dir / "doc.pdf", "--output", pages}, options);
+    EXPECT_EQ(r.exitCode, 31) << c.what;
+    ASSERT_GE(r.out.size(), 20u);
+    EXPECT_EQ(r.out.substr(r.out.size() - 19), "ERROR\tCANNOT_WRITE\n") << c.what;
+    const std::string kept = fs::exists(dir / "moved") ? dir / "moved" : pages;
+    const auto files = listDir(kept);
+    // Exactly the pages reported, each whole: no temporary file, no extra page.
+    const auto reported = static_cast<size_t>(std::count(r.out.begin(), r.out.end(), '\n')) - 2;
+    EXPECT_GE(reported, 2u) << c.what;
+    EXPECT_LT(reported, 30u) << c.what;
+    ASSERT_EQ(files.size(), reported) << c.what;
+    for (const auto& name : files) {
+      EXPECT_EQ(name.size(), 12u) << name;  // page_NNN.png, never page_NNN.png.tmp
+      const std::string png = readFile(kept + "/" + name);
+      EXPECT_EQ(png.substr(png.size() - 8, 4), "IEND") << name;
+    }
+  }
+}
+
+TEST(Faults, DiskFullBeforeTheJobStarts) {
+  TempDir dir;
+  writeFile(dir / "doc.pdf", makePdf({PageSpec{}}));
+  writeBmp(dir / "a.bmp", 64, 64, kGrey);
+  makeImageList(dir / "list", {dir / "a.bmp"});
+  fs::create_directory(dir / "disk");
+  ScopedTmpfs disk(dir / "disk", 64 * 1024);
+  ASSERT_TRUE(disk.mounted()) << disk.error();
+  disk.fill("filler");
+
+  RunResult r = runFolio({"--input", dir / "doc.pdf", "--output", dir / "disk"});
+  EXPECT_EQ(r.out, "START\t1\nERROR\tDISK_FULL\n");
+  EXPECT_EQ(r.exitCode, 31);
+  r = runFolio({"--images", dir / "list", "--output", dir / "disk/out.pdf"});
+  EXPECT_EQ(r.out, "START\t1\nPROGRESS\t1\t1\ta.bmp\nERROR\tDISK_FULL\n");
+  EXPECT_EQ(r.exitCode, 34);
+  EXPECT_EQ(listDir(dir / "disk"), std::vector<std::string>{"filler"});
+}
+
+}  // namespace
+}  // namespace folio::test
