@@ -129,9 +129,11 @@ int main(int argc, char** argv) {
   all.push_back({"libpng filter adaptive, level 1", [](auto& p) { return encodeLibpng(p, -1, 1); }});
   all.push_back({"libspng filter adaptive, level 1", [](auto& p) { return encodeSpng(p, true, 1); }});
   for (int level : {1, 2, 3, 4, 6}) {
-    for (auto [filter, name] : {std::pair{PngFilter::none, "none"}, {PngFilter::up, "up"},
-                                {PngFilter::adaptive, "adaptive"}}) {
-      all.push_back({"libdeflate filter " + std::string(name) + ", level " + std::to_string(level),
+    for (const auto& choice : {std::pair{PngFilter::none, "none"}, {PngFilter::up, "up"},
+                               {PngFilter::adaptive, "adaptive"}}) {
+      const PngFilter filter = choice.first;
+      all.push_back({"libdeflate filter " + std::string(choice.second) + ", level " +
+                         std::to_string(level),
                      [level, filter](auto& p) { return encodeOwn(p, level, filter); }});
     }
   }
