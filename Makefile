@@ -2,9 +2,11 @@
 # what is missing first.
 BUILD ?= build
 SANITIZE_BUILD ?= build-sanitize
+WINDOWS_BUILD ?= build-windows
 CMAKE_FLAGS ?=
 
-.PHONY: all setup build build-sanitize test test-fast test-sanitize demo bench-render bench-images clean fuzz
+.PHONY: all setup build build-sanitize build-windows test test-fast test-sanitize test-windows demo \
+  bench-render bench-images clean fuzz
 
 all: build
 
@@ -26,6 +28,17 @@ test-fast: build
 test-sanitize: build-sanitize
 	@ctest --test-dir $(SANITIZE_BUILD) --output-on-failure -j2
 
+# The 32-bit Windows program, cross-built: folio.exe with pdfium.dll beside it.
+build-windows: setup
+	@scripts/setup --windows
+	@cmake -S . -B $(WINDOWS_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release \
+	  -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DFOLIO_TESTS=OFF >/dev/null
+	@cmake --build $(WINDOWS_BUILD)
+
+# The end-to-end tests of the native build, run against folio.exe under Wine.
+test-windows: build build-windows
+	@scripts/test-windows $(BUILD) $(WINDOWS_BUILD)
+
 # Every test, in the release build and again under the sanitizers.
 test: test-fast test-sanitize
 
@@ -39,7 +52,7 @@ bench-images: build
 	@bench/images.sh $(BUILD)/folio
 
 clean:
-	rm -rf $(BUILD) $(SANITIZE_BUILD) demo-out
+	rm -rf $(BUILD) $(SANITIZE_BUILD) $(WINDOWS_BUILD) demo-out
 
 # Each fuzz target for FUZZ_SECONDS (default 60).
 fuzz: setup

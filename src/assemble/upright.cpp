@@ -99,8 +99,8 @@ void flattenBlock(const std::uint8_t* stored, const Walk& walk, std::uint32_t x0
   for (std::uint32_t y = y0; y < y1; ++y) {
     // Counted as an index, not a pointer, so that stepping past either end
     // of a stored row after its last pixel stays well defined.
-    std::ptrdiff_t at =
-        walk.origin + std::ptrdiff_t{x0} * walk.stepX + std::ptrdiff_t{y} * walk.stepY;
+    std::ptrdiff_t at = walk.origin + static_cast<std::ptrdiff_t>(x0) * walk.stepX +
+                        static_cast<std::ptrdiff_t>(y) * walk.stepY;
     std::uint8_t* to = out + y * stride + std::size_t{x0} * 3;
     std::uint32_t x = x0;
     if constexpr (std::endian::native == std::endian::little) {

@@ -19,4 +19,9 @@ std::u16string argumentToWide(std::string_view bytes);
 // path, as it does for every system call that takes a terminated string.
 std::optional<std::string> nativePath(const std::u16string& path);
 
+// The narrow form of a path for a library that opens files by a narrow path
+// (PDFium), naming the same file the platform's own calls open, or nothing
+// when there is no such form. A zero unit ends the path here too.
+std::optional<std::string> libraryPath(const std::u16string& path);
+
 }  // namespace folio::platform

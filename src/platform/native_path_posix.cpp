@@ -47,4 +47,7 @@ std::optional<std::string> nativePath(const std::u16string& path) {
   return out;
 }
 
+// Libraries open files by the system's bytes here, like everything else.
+std::optional<std::string> libraryPath(const std::u16string& path) { return nativePath(path); }
+
 }  // namespace folio::platform

@@ -248,16 +248,4 @@ IoStatus encodePng(const BgrImage& image, const PngSink& sink, const PngSettings
   return sink(png, finishFile(png, image, compressed));
 }
 
-IoStatus writePng(File& file, const BgrImage& image) {
-  return encodePng(image, [&file](const std::uint8_t* rest, size_t left) {
-    while (left > 0) {
-      const File::WriteResult r = file.writeSome(rest, left);
-      if (r.written == 0) return r.status == IoStatus::ok ? IoStatus::other : r.status;
-      rest += r.written;
-      left -= r.written;
-    }
-    return IoStatus::ok;
-  });
-}
-
 }  // namespace folio::platform

@@ -103,9 +103,9 @@ JobResult convertPdfToImages(const std::u16string& pdfPath, const std::u16string
                              const protocol::ProgressCallback& progress) {
   pdfium::LibraryScope library;
 
-  // PDFium opens the file by the very bytes the system knows it by, so every
-  // file the system can open, PDFium can open too.
-  const std::optional<std::string> nativePdfPath = platform::nativePath(pdfPath);
+  // PDFium opens the file by a narrow path that names the very file the
+  // system's own calls would open, so every file we can open, PDFium can too.
+  const std::optional<std::string> nativePdfPath = platform::libraryPath(pdfPath);
   if (!nativePdfPath) return makeErrorResult(results::cannotRead);
   // A pipe or a device bearing a PDF's name would keep PDFium waiting for
   // bytes that may never come; only a regular file we can read goes to it.

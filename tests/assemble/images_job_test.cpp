@@ -28,6 +28,13 @@ const PixelAt kNoise = [](std::uint32_t x, std::uint32_t y) {
   return Rgb{std::uint8_t(v), std::uint8_t(v >> 8), std::uint8_t(v >> 16)};
 };
 
+// What the Windows worker cannot show under Wine.
+constexpr const char* kNoExifUnderWine =
+    "Wine's JPEG decoder exposes no metadata blocks, so the orientation query finds nothing "
+    "(WINCODEC_ERR_PROPERTYNOTFOUND) and the image stays as stored";
+constexpr const char* kNoByteNamesOnWindows =
+    "Windows names are UTF-16: a name that is not UTF-8 has no Windows form";
+
 RunResult convert(const TempDir& dir, const std::vector<std::string>& images,
                   const std::string& output, const std::string& cwd = "") {
   makeImageList(dir / "images.list", images);
@@ -69,7 +76,12 @@ TEST(ImagesJob, PageSizeFollowsPixelsAndResolution) {
       {"A4 at 300 dpi", [](auto& p) { writeJpeg(p, 2480, 3508, kGrey, 300); }, 595.2, 841.92},
       {"stored sideways", [](auto& p) { writeJpeg(p, 40, 20, kGrey, 96, 6); }, 15, 30},
   };
+  std::string skipped;
   for (const Case& c : cases) {
+    if (std::string(c.what) == "stored sideways" &&
+        leftOutOnWindows(&skipped, c.what, kNoExifUnderWine)) {
+      continue;
+    }
     TempDir dir;
     c.make(dir / "image");
     const RunResult r = convert(dir, {dir / "image"}, dir / "out.pdf");
@@ -85,6 +97,7 @@ TEST(ImagesJob, PageSizeFollowsPixelsAndResolution) {
     EXPECT_NEAR(pages[0].width, c.width, 0.005) << c.what;
     EXPECT_NEAR(pages[0].height, c.height, 0.005) << c.what;
   }
+  if (!skipped.empty()) GTEST_SKIP() << skipped;
 }
 
 TEST(ImagesJob, AFailingImageEndsTheJobAndLeavesNoDocument) {
@@ -113,22 +126,39 @@ TEST(ImagesJob, AFailingImageEndsTheJobAndLeavesNoDocument) {
 
 TEST(ImagesJob, DisplayNames) {
   TempDir dir;
-  const std::string nonUtf8 = dir / "\xE9t\xE9.bmp";
-  for (const std::string& path :
-       {dir / "back\\slash.bmp", dir / "plain.bmp", nonUtf8, dir / "\xC3\xA9t\xC3\xA9.bmp"}) {
-    writeBmp(path, 2, 2, kGrey);
+  struct Entry {
+    std::string listed;  // as the list names it; relative ones from dir
+    std::string name;    // its PROGRESS name
+  };
+  std::vector<Entry> entries = {
+      {dir / "back\\slash.bmp", "slash.bmp"},
+      {"plain.bmp", "plain.bmp"},
+      {dir / "\xE9t\xE9.bmp", "image"},
+      {dir / "\xC3\xA9t\xC3\xA9.bmp", "\xC3\xA9t\xC3\xA9.bmp"},
+  };
+  std::string skipped;
+  if (runsWindowsWorker()) {
+    // The backslash is a separator there: the same entry names a file in a
+    // folder, and still shows the same name.
+    std::filesystem::create_directory(dir / "back");
+    writeBmp(dir / "back/slash.bmp", 2, 2, kGrey);
+    if (leftOutOnWindows(&skipped, "a name that is not UTF-8", kNoByteNamesOnWindows)) {
+      entries.erase(entries.begin() + 2);
+    }
   }
-  const RunResult r = convert(dir, {dir / "back\\slash.bmp", "plain.bmp", nonUtf8,
-                                    dir / "\xC3\xA9t\xC3\xA9.bmp"},
-                              dir / "out.pdf", dir.str());
-  EXPECT_EQ(r.out,
-            "START\t4\n"
-            "PROGRESS\t1\t4\tslash.bmp\n"
-            "PROGRESS\t2\t4\tplain.bmp\n"
-            "PROGRESS\t3\t4\timage\n"
-            "PROGRESS\t4\t4\t\xC3\xA9t\xC3\xA9.bmp\n"
-            "DONE\t4\n");
-  EXPECT_EQ(readPdfPages(readFile(dir / "out.pdf")).size(), 4u);
+  std::vector<std::string> listed;
+  std::string expected = "START\t" + std::to_string(entries.size()) + "\n";
+  for (const Entry& e : entries) {
+    writeBmp(e.listed[0] == '/' ? e.listed : dir / e.listed, 2, 2, kGrey);
+    listed.push_back(e.listed);
+    expected += "PROGRESS\t" + std::to_string(listed.size()) + "\t" +
+                std::to_string(entries.size()) + "\t" + e.name + "\n";
+  }
+  expected += "DONE\t" + std::to_string(entries.size()) + "\n";
+  const RunResult r = convert(dir, listed, dir / "out.pdf", dir.str());
+  EXPECT_EQ(r.out, expected);
+  EXPECT_EQ(readPdfPages(readFile(dir / "out.pdf")).size(), entries.size());
+  if (!skipped.empty()) GTEST_SKIP() << skipped;
 }
 
 TEST(ImagesJob, SavingReplacesOnlyWhatItMay) {

@@ -21,6 +21,12 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// Wine runs a program only for the owner of its prefix: started as nobody it
+// ends at once with "wine: '<prefix>' is not owned by you" and exit code 1, so
+// permissions cannot bind the Windows worker here.
+constexpr const char* kNoOtherUserUnderWine =
+    "Wine runs only as the owner of its prefix, so no other user's permissions can be tried";
+
 const PixelAt kGrey = [](std::uint32_t, std::uint32_t) { return Rgb{128, 128, 128}; };
 
 std::string le16(std::uint32_t v) { return {char(v & 0xFF), char((v >> 8) & 0xFF)}; }
@@ -72,7 +78,9 @@ TEST(Faults, ListEntriesThatAreNotImagesFailPromptly) {
       {"a zero unit cutting the path to a folder", wide(dir / "folder/") + u'\0' + u"good.bmp",
        false},
   };
+  std::string skipped;
   for (const Case& c : cases) {
+    if (c.unprivileged && leftOutOnWindows(&skipped, c.what, kNoOtherUserUnderWine)) continue;
     writeRawList(dir / "list", {wide(dir / "good.bmp"), c.entry});
     openUp(dir / "list", 0644);
     RunOptions options;
@@ -84,6 +92,7 @@ TEST(Faults, ListEntriesThatAreNotImagesFailPromptly) {
     EXPECT_LT(r.seconds, 10) << c.what;
     EXPECT_FALSE(fs::exists(dir / "out/x.pdf")) << c.what;
   }
+  if (!skipped.empty()) GTEST_SKIP() << skipped;
 }
 
 std::string pngChunk(const std::string& type, const std::string& data) {
@@ -260,7 +269,9 @@ TEST(Faults, OutputFolderTakenAwayMidJob) {
       {"folder made read-only", true,
        [](const std::string& pages, const std::string&) { chmod(pages.c_str(), 0555); }},
   };
+  std::string skipped;
   for (const Case& c : cases) {
+    if (c.unprivileged && leftOutOnWindows(&skipped, c.what, kNoOtherUserUnderWine)) continue;
     TempDir dir;
     openUp(dir.str(), 0755);
     writeFile(dir / "doc.pdf", makeNoisePdf(std::vector<PageInfo>(30, PageInfo{612, 792})));
@@ -291,6 +302,7 @@ TEST(Faults, OutputFolderTakenAwayMidJob) {
       EXPECT_EQ(png.substr(png.size() - 8, 4), "IEND") << name;
     }
   }
+  if (!skipped.empty()) GTEST_SKIP() << skipped;
 }
 
 TEST(Faults, DiskFullBeforeTheJobStarts) {

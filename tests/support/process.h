@@ -32,7 +32,22 @@ struct RunResult {
   double seconds = 0;  // wall time from start to exit
 };
 
-// Runs the built worker with these arguments (argv[1] onwards, as raw bytes).
+// The command that starts the worker: the words of the environment variable
+// FOLIO_COMMAND, split at spaces, when it is set (for example "wine
+// /path/folio.exe", to run the Windows build), else the worker built here.
+std::vector<std::string> folioCommand();
+
+// Whether that command runs the Windows build of the worker, whose system
+// knows nothing of some POSIX things a test may rely on.
+bool runsWindowsWorker();
+
+// Under the Windows worker, answers true and notes the case in *skipped with
+// why it cannot hold there, so that the test leaves it out, runs its other
+// cases and reports itself skipped with that note at the end. Elsewhere it
+// answers false and notes nothing.
+bool leftOutOnWindows(std::string* skipped, const std::string& what, const std::string& reason);
+
+// Runs the worker with these arguments (argv[1] onwards, as raw bytes).
 RunResult runFolio(const std::vector<std::string>& args, const RunOptions& options);
 RunResult runFolio(const std::vector<std::string>& args, Stdout mode = Stdout::captured,
                    const std::string& cwd = "");

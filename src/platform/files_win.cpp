@@ -1,0 +1,100 @@
+#include "platform/files.h"
+
+#include <windows.h>
+
+#include <climits>
+#include <utility>
+
+#include "platform/win_support.h"
+
+namespace folio::platform {
+namespace {
+
+HANDLE handleOf(std::intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
+
+// ReadFile and WriteFile take 32-bit counts.
+DWORD chunkOf(size_t size) { return size > MAXDWORD ? MAXDWORD : static_cast<DWORD>(size); }
+
+}  // namespace
+
+PathKind queryPathKind(const std::u16string& path) {
+  const DWORD attributes = GetFileAttributesW(win::widePath(path));
+  if (attributes == INVALID_FILE_ATTRIBUTES) return PathKind::missing;
+  return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? PathKind::directory : PathKind::file;
+}
+
+File::~File() { close(); }
+
+File::File(File&& other) noexcept : handle_(std::exchange(other.handle_, kInvalid)) {}
+
+File& File::operator=(File&& other) noexcept {
+  if (this != &other) {
+    close();
+    handle_ = std::exchange(other.handle_, kInvalid);
+  }
+  return *this;
+}
+
+size_t File::readSome(void* buffer, size_t size) {
+  if (!isOpen()) return 0;
+  DWORD read = 0;
+  if (!ReadFile(handleOf(handle_), buffer, chunkOf(size), &read, nullptr)) return 0;
+  return read;
+}
+
+File::WriteResult File::writeSome(const void* data, size_t size) {
+  if (!isOpen()) return {0, IoStatus::other};
+  DWORD written = 0;
+  if (!WriteFile(handleOf(handle_), data, chunkOf(size), &written, nullptr)) {
+    return {0, win::statusOfError(GetLastError())};
+  }
+  // A write that takes nothing without an error ends the attempt all the same.
+  if (written == 0) return {0, win::statusOfError(GetLastError())};
+  return {written, IoStatus::ok};
+}
+
+IoStatus File::flush() {
+  if (!isOpen()) return IoStatus::other;
+  return FlushFileBuffers(handleOf(handle_)) ? IoStatus::ok
+                                             : win::statusOfError(GetLastError());
+}
+
+void File::close() {
+  if (isOpen()) CloseHandle(handleOf(std::exchange(handle_, kInvalid)));
+}
+
+File openForReading(const std::u16string& path) {
+  const HANDLE handle =
+      CreateFileW(win::widePath(path), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                  FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return File();
+  File file(reinterpret_cast<std::intptr_t>(handle));
+  // Only a file on a disk: a pipe or a device could keep a reader waiting.
+  if (GetFileType(handle) != FILE_TYPE_DISK) return File();
+  return file;
+}
+
+File createNewFile(const std::u16string& path, IoStatus* status) {
+  IoStatus ignored;
+  IoStatus& result = status ? *status : ignored;
+  const HANDLE handle =
+      CreateFileW(win::widePath(path), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                  FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    result = win::statusOfError(GetLastError());
+    return File();
+  }
+  result = IoStatus::ok;
+  return File(reinterpret_cast<std::intptr_t>(handle));
+}
+
+bool deleteFile(const std::u16string& path) { return DeleteFileW(win::widePath(path)) != 0; }
+
+IoStatus moveFileNoReplace(const std::u16string& from, const std::u16string& to) {
+  if (MoveFileExW(win::widePath(from), win::widePath(to), MOVEFILE_WRITE_THROUGH)) {
+    return IoStatus::ok;
+  }
+  return win::statusOfError(GetLastError());
+}
+
+}  // namespace folio::platform
