@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <utility>
 
 namespace folio::platform {
 
@@ -21,9 +22,15 @@ class File {
  public:
   File() = default;
   explicit File(std::intptr_t handle) : handle_(handle) {}
-  ~File();
-  File(File&& other) noexcept;
-  File& operator=(File&& other) noexcept;
+  ~File() { close(); }
+  File(File&& other) noexcept : handle_(std::exchange(other.handle_, kInvalid)) {}
+  File& operator=(File&& other) noexcept {
+    if (this != &other) {
+      close();
+      handle_ = std::exchange(other.handle_, kInvalid);
+    }
+    return *this;
+  }
   File(const File&) = delete;
   File& operator=(const File&) = delete;
 

@@ -43,18 +43,6 @@ PathKind queryPathKind(const std::u16string& path) {
   return S_ISDIR(st.st_mode) ? PathKind::directory : PathKind::file;
 }
 
-File::~File() { close(); }
-
-File::File(File&& other) noexcept : handle_(std::exchange(other.handle_, kInvalid)) {}
-
-File& File::operator=(File&& other) noexcept {
-  if (this != &other) {
-    close();
-    handle_ = std::exchange(other.handle_, kInvalid);
-  }
-  return *this;
-}
-
 size_t File::readSome(void* buffer, size_t size) {
   if (!isOpen()) return 0;
   for (;;) {

@@ -23,18 +23,6 @@ PathKind queryPathKind(const std::u16string& path) {
   return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? PathKind::directory : PathKind::file;
 }
 
-File::~File() { close(); }
-
-File::File(File&& other) noexcept : handle_(std::exchange(other.handle_, kInvalid)) {}
-
-File& File::operator=(File&& other) noexcept {
-  if (this != &other) {
-    close();
-    handle_ = std::exchange(other.handle_, kInvalid);
-  }
-  return *this;
-}
-
 size_t File::readSome(void* buffer, size_t size) {
   if (!isOpen()) return 0;
   DWORD read = 0;
