@@ -78,6 +78,9 @@ void FPDF_CALLCONV FPDF_CloseDocument(FPDF_DOCUMENT document);
 int FPDF_CALLCONV FPDF_GetPageCount(FPDF_DOCUMENT document);
 FPDF_BOOL FPDF_CALLCONV FPDF_SaveAsCopy(FPDF_DOCUMENT document, FPDF_FILEWRITE* pFileWrite,
                                         FPDF_DWORD flags);
+FPDF_BOOL FPDF_CALLCONV FPDF_ImportPagesByIndex(FPDF_DOCUMENT dest_doc, FPDF_DOCUMENT src_doc,
+                                                const int* page_indices, unsigned long length,
+                                                int index);
 
 // Pages.
 FPDF_PAGE FPDF_CALLCONV FPDF_LoadPage(FPDF_DOCUMENT document, int page_index);

@@ -28,7 +28,9 @@ struct RunResult {
   int signal = 0;      // the signal that ended the child, if one did
   std::string out;     // every byte read from standard output
   std::string err;     // every byte written to standard error
-  long peakKiB = 0;    // the child's peak resident memory
+  // The child's peak resident memory. It counts the test process as it was
+  // when forked, so it is an upper bound: measure while the test is small.
+  long peakKiB = 0;
   double seconds = 0;  // wall time from start to exit
 };
 
