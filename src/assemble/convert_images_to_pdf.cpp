@@ -43,8 +43,8 @@ bool buildPage(FPDF_DOCUMENT document, platform::ImagingFactory* factory,
   // The page is built in a one-page document of its own, then moved into
   // the job's document. PDFium walks the whole document every time it
   // generates a page's content, so pages built in place made a list cost the
-  // square of its length (2000 images took a minute, 10000 would take about
-  // an hour); built apart, every page costs the same however many came first.
+  // square of its length (2000 images took a minute); built apart, every page
+  // costs the same however many came first.
   pdfium::ScopedDocument pageDocument(FPDF_CreateNewDocument());
   if (!pageDocument) {
     *failure = makeErrorResult(results::pdfCreateFailed);
