@@ -18,10 +18,12 @@ namespace folio::platform::codecs {
 std::optional<std::uint32_t> exifOrientation(const std::uint8_t* data, size_t size) {
   ExifData* exif = exif_data_new();
   if (exif == nullptr) return std::nullopt;
-  // As loaded, without libexif's repairs: those would turn an Orientation of
-  // another type into a SHORT and cut a LONG down to 16 bits.
-  exif_data_unset_option(exif, EXIF_DATA_OPTION_FOLLOW_SPECIFICATION);
-  exif_data_unset_option(exif, EXIF_DATA_OPTION_IGNORE_UNKNOWN_TAGS);
+  // As loaded, with every option libexif turns on by default cleared: its
+  // repairs would turn an Orientation of another type into a SHORT and cut a
+  // LONG down to 16 bits, and the tag is taken only as the file stores it.
+  for (unsigned option = 1; option <= 1u << 15; option <<= 1) {
+    exif_data_unset_option(exif, static_cast<ExifDataOption>(option));
+  }
   exif_data_load_data(exif, data, static_cast<unsigned int>(size));
   std::optional<std::uint32_t> value;
   const ExifEntry* entry = exif_content_get_entry(exif->ifd[EXIF_IFD_0], EXIF_TAG_ORIENTATION);
