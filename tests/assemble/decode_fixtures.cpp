@@ -1,6 +1,7 @@
 #include "decode_fixtures.h"
 
 #include "platform/native_path.h"
+#include "support/temp_dir.h"
 
 #include <gif_lib.h>
 #include <png.h>
@@ -341,6 +342,10 @@ void writeTiff(const std::string& path, const std::vector<TiffPage>& pages) {
     TIFFWriteDirectory(tiff);
   }
   TIFFClose(tiff);
+}
+
+void writeBmp(const std::string& path, const Picture& picture, const BmpOptions& options) {
+  writeFile(path, bmpBytes(picture, options));
 }
 
 std::string bmpBytes(const Picture& picture, const BmpOptions& options) {

@@ -140,6 +140,7 @@ struct BmpOptions {
   std::int32_t pixelsPerMetreX = 0, pixelsPerMetreY = 0;
 };
 std::string bmpBytes(const Picture& picture, const BmpOptions& options = {});
+void writeBmp(const std::string& path, const Picture& picture, const BmpOptions& options = {});
 
 // A lossless WebP of the picture, alpha kept.
 void writeWebp(const std::string& path, const Picture& picture);

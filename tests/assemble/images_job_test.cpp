@@ -6,7 +6,7 @@
 
 #include <filesystem>
 
-#include "support/image_files.h"
+#include "decode_fixtures.h"
 #include "support/pdf_fixtures.h"
 #include "support/process.h"
 #include "support/temp_dir.h"
@@ -15,18 +15,32 @@
 namespace folio::test {
 namespace {
 
-const PixelAt kRedLeftBlueRight = [](std::uint32_t x, std::uint32_t) {
-  return x < 20 ? Rgb{255, 0, 0} : Rgb{0, 0, 255};
-};
-const PixelAt kGrey = [](std::uint32_t, std::uint32_t) { return Rgb{128, 128, 128}; };
+constexpr Colour kGrey{128, 128, 128};
+
+Picture grey(std::uint32_t width, std::uint32_t height) { return Picture(width, height, kGrey); }
+
 // Pixels that do not compress, to make documents of a known large size.
-const PixelAt kNoise = [](std::uint32_t x, std::uint32_t y) {
-  std::uint32_t v = (x * 2654435761u) ^ (y * 2246822519u);
-  v ^= v >> 13;
-  v *= 3266489917u;
-  v ^= v >> 16;
-  return Rgb{std::uint8_t(v), std::uint8_t(v >> 8), std::uint8_t(v >> 16)};
-};
+Picture noise(std::uint32_t width, std::uint32_t height) {
+  Picture p(width, height);
+  for (std::uint32_t y = 0; y < height; ++y) {
+    for (std::uint32_t x = 0; x < width; ++x) {
+      std::uint32_t v = (x * 2654435761u) ^ (y * 2246822519u);
+      v ^= v >> 13;
+      v *= 3266489917u;
+      v ^= v >> 16;
+      p.at(x, y) = Colour{std::uint8_t(v), std::uint8_t(v >> 8), std::uint8_t(v >> 16)};
+    }
+  }
+  return p;
+}
+
+JpegOptions atDpi(std::uint16_t dpi, std::string app1 = "") {
+  JpegOptions options;
+  options.densityUnit = 1;
+  options.densityX = options.densityY = dpi;
+  options.app1 = std::move(app1);
+  return options;
+}
 
 // What the Windows worker cannot show under Wine.
 constexpr const char* kNoExifUnderWine =
@@ -43,7 +57,9 @@ RunResult convert(const TempDir& dir, const std::vector<std::string>& images,
 
 TEST(ImagesJob, OneImageMakesOnePageFilledByIt) {
   TempDir dir;
-  writeBmp(dir / "a.bmp", 40, 20, kRedLeftBlueRight);
+  Picture redLeftBlueRight(40, 20, kRed);
+  redLeftBlueRight.fill(20, 0, 40, 20, kBlue);
+  writeBmp(dir / "a.bmp", redLeftBlueRight);
   const RunResult r = convert(dir, {dir / "a.bmp"}, dir / "out.pdf");
   EXPECT_EQ(r.out, "START\t1\nPROGRESS\t1\t1\ta.bmp\nDONE\t1\n");
   EXPECT_EQ(r.exitCode, 0);
@@ -69,12 +85,12 @@ TEST(ImagesJob, PageSizeFollowsPixelsAndResolution) {
     double width, height;  // points; 0 when the image is refused
   };
   const Case cases[] = {
-      {"widest at 96 dpi", [](auto& p) { writeBmp(p, 19200, 100, kGrey); }, 14400, 75},
-      {"one pixel too wide", [](auto& p) { writeBmp(p, 19201, 100, kGrey); }, 0, 0},
-      {"widest at 10 dpi", [](auto& p) { writeJpeg(p, 2000, 10, kGrey, 10); }, 14400, 72},
-      {"too wide at 10 dpi", [](auto& p) { writeJpeg(p, 2001, 10, kGrey, 10); }, 0, 0},
-      {"A4 at 300 dpi", [](auto& p) { writeJpeg(p, 2480, 3508, kGrey, 300); }, 595.2, 841.92},
-      {"stored sideways", [](auto& p) { writeJpeg(p, 40, 20, kGrey, 96, 6); }, 15, 30},
+      {"widest at 96 dpi", [](auto& p) { writeBmp(p, grey(19200, 100)); }, 14400, 75},
+      {"one pixel too wide", [](auto& p) { writeBmp(p, grey(19201, 100)); }, 0, 0},
+      {"widest at 10 dpi", [](auto& p) { writeJpeg(p, grey(2000, 10), atDpi(10)); }, 14400, 72},
+      {"too wide at 10 dpi", [](auto& p) { writeJpeg(p, grey(2001, 10), atDpi(10)); }, 0, 0},
+      {"A4 at 300 dpi", [](auto& p) { writeJpeg(p, grey(2480, 3508), atDpi(300)); }, 595.2, 841.92},
+      {"stored sideways", [](auto& p) { writeJpeg(p, grey(40, 20), atDpi(96, exifOrientationSegment(3, 1, 6))); }, 15, 30},
   };
   std::string skipped;
   for (const Case& c : cases) {
@@ -102,7 +118,7 @@ TEST(ImagesJob, PageSizeFollowsPixelsAndResolution) {
 
 TEST(ImagesJob, AFailingImageEndsTheJobAndLeavesNoDocument) {
   TempDir dir;
-  for (const char* name : {"a.bmp", "b.bmp", "d.bmp", "e.bmp"}) writeBmp(dir / name, 4, 4, kGrey);
+  for (const char* name : {"a.bmp", "b.bmp", "d.bmp", "e.bmp"}) writeBmp(dir / name, grey(4, 4));
   writeFile(dir / "c.bmp", "this is a text file, whatever its name says\n");
   const std::vector<std::string> images = {dir / "a.bmp", dir / "b.bmp", dir / "c.bmp",
                                            dir / "d.bmp", dir / "e.bmp"};
@@ -141,7 +157,7 @@ TEST(ImagesJob, DisplayNames) {
     // The backslash is a separator there: the same entry names a file in a
     // folder, and still shows the same name.
     std::filesystem::create_directory(dir / "back");
-    writeBmp(dir / "back/slash.bmp", 2, 2, kGrey);
+    writeBmp(dir / "back/slash.bmp", grey(2, 2));
     if (leftOutOnWindows(&skipped, "a name that is not UTF-8", kNoByteNamesOnWindows)) {
       entries.erase(entries.begin() + 2);
     }
@@ -149,7 +165,7 @@ TEST(ImagesJob, DisplayNames) {
   std::vector<std::string> listed;
   std::string expected = "START\t" + std::to_string(entries.size()) + "\n";
   for (const Entry& e : entries) {
-    writeBmp(e.listed[0] == '/' ? e.listed : dir / e.listed, 2, 2, kGrey);
+    writeBmp(e.listed[0] == '/' ? e.listed : dir / e.listed, grey(2, 2));
     listed.push_back(e.listed);
     expected += "PROGRESS\t" + std::to_string(listed.size()) + "\t" +
                 std::to_string(entries.size()) + "\t" + e.name + "\n";
@@ -163,7 +179,7 @@ TEST(ImagesJob, DisplayNames) {
 
 TEST(ImagesJob, SavingReplacesOnlyWhatItMay) {
   TempDir dir;
-  writeBmp(dir / "a.bmp", 8, 8, kGrey);
+  writeBmp(dir / "a.bmp", grey(8, 8));
   std::filesystem::create_directory(dir / "a-directory.pdf");
   writeFile(dir / "readonly.pdf", "protected");
   chmod((dir / "readonly.pdf").c_str(), 0444);
@@ -193,7 +209,7 @@ TEST(ImagesJob, SavingReplacesOnlyWhatItMay) {
 
 TEST(ImagesJob, FullDiskLeavesNoFile) {
   TempDir dir;
-  writeBmp(dir / "noise.bmp", 400, 400, kNoise);  // about 480 KB that do not compress
+  writeBmp(dir / "noise.bmp", noise(400, 400));  // about 480 KB that do not compress
   std::filesystem::create_directory(dir / "disk");
   ScopedTmpfs disk(dir / "disk", 256 * 1024);
   ASSERT_TRUE(disk.mounted()) << disk.error();

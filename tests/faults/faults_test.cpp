@@ -10,7 +10,7 @@
 
 #include <filesystem>
 
-#include "support/image_files.h"
+#include "decode_fixtures.h"
 #include "support/pdf_fixtures.h"
 #include "support/process.h"
 #include "support/temp_dir.h"
@@ -27,7 +27,9 @@ namespace fs = std::filesystem;
 constexpr const char* kNoOtherUserUnderWine =
     "Wine runs only as the owner of its prefix, so no other user's permissions can be tried";
 
-const PixelAt kGrey = [](std::uint32_t, std::uint32_t) { return Rgb{128, 128, 128}; };
+Picture grey(std::uint32_t width, std::uint32_t height) {
+  return Picture(width, height, Colour{128, 128, 128});
+}
 
 std::string le16(std::uint32_t v) { return {char(v & 0xFF), char((v >> 8) & 0xFF)}; }
 std::string le32(std::uint32_t v) { return le16(v & 0xFFFF) + le16(v >> 16); }
@@ -53,8 +55,8 @@ void openUp(const std::string& path, mode_t mode) { chmod(path.c_str(), mode); }
 TEST(Faults, ListEntriesThatAreNotImagesFailPromptly) {
   TempDir dir;
   openUp(dir.str(), 0755);
-  writeBmp(dir / "good.bmp", 2, 2, kGrey);
-  writeBmp(dir / "secret.bmp", 2, 2, kGrey);
+  writeBmp(dir / "good.bmp", grey(2, 2));
+  writeBmp(dir / "secret.bmp", grey(2, 2));
   chmod((dir / "secret.bmp").c_str(), 0000);
   mkfifo((dir / "fifo").c_str(), 0666);
   fs::create_directory(dir / "folder");
@@ -160,7 +162,7 @@ std::string webpBomb() {
 
 TEST(Faults, DecompressionBombsFailFastInBoundedMemory) {
   TempDir dir;
-  writeJpeg(dir / "small.jpg", 16, 16, kGrey);
+  writeJpeg(dir / "small.jpg", grey(16, 16));
   const std::pair<const char*, std::string> bombs[] = {
       {"png", pngBomb()},  {"jpeg", jpegBomb(readFile(dir / "small.jpg"))},
       {"gif", gifBomb()},  {"tiff", tiffBomb()},
@@ -191,7 +193,7 @@ TEST(Faults, ListsAtTheirLimits) {
   EXPECT_LT(r.peakKiB, 32 * 1024);
   EXPECT_FALSE(fs::exists(dir / "short.pdf"));
 
-  writeBmp(dir / "dot.bmp", 1, 1, kGrey);
+  writeBmp(dir / "dot.bmp", grey(1, 1));
   // The longest list is taken whole and worked through in order: its third
   // entry, unreadable, ends the job right there.
   std::vector<std::u16string> entries(10000, wide(dir / "dot.bmp"));
@@ -237,7 +239,7 @@ RunOptions losingReader(int keep) {
 TEST(Faults, LostStandardOutputChangesNeitherResultNorFiles) {
   TempDir dir;
   writeFile(dir / "doc.pdf", makeNoisePdf(std::vector<PageInfo>(8, PageInfo{300, 300})));
-  for (int i = 0; i < 8; ++i) writeBmp(dir / ("img" + std::to_string(i) + ".bmp"), 64, 48, kGrey);
+  for (int i = 0; i < 8; ++i) writeBmp(dir / ("img" + std::to_string(i) + ".bmp"), grey(64, 48));
   std::vector<std::string> images;
   for (int i = 0; i < 8; ++i) images.push_back(dir / ("img" + std::to_string(i) + ".bmp"));
   makeImageList(dir / "list", images);
@@ -312,7 +314,7 @@ TEST(Faults, OutputFolderTakenAwayMidJob) {
 TEST(Faults, DiskFullBeforeTheJobStarts) {
   TempDir dir;
   writeFile(dir / "doc.pdf", makePdf({PageSpec{}}));
-  writeBmp(dir / "a.bmp", 64, 64, kGrey);
+  writeBmp(dir / "a.bmp", grey(64, 64));
   makeImageList(dir / "list", {dir / "a.bmp"});
   fs::create_directory(dir / "disk");
   ScopedTmpfs disk(dir / "disk", 64 * 1024);
