@@ -11,17 +11,12 @@ SaveOutcome failureOf(platform::IoStatus status) {
 
 int writeBlockToFile(FPDF_FILEWRITE* header, const void* data, unsigned long size) {
   auto* sink = reinterpret_cast<PdfFileSink*>(header);
-  const auto* rest = static_cast<const unsigned char*>(data);
   // Each block goes straight to the file; a short write is continued, a
   // write that makes no progress ends the save.
-  while (size > 0) {
-    const auto result = sink->file->writeSome(rest, size);
-    if (result.written == 0) {
-      sink->lastError = result.status;
-      return 0;
-    }
-    rest += result.written;
-    size -= result.written;
+  const platform::IoStatus status = sink->file->writeAll(data, size);
+  if (status != platform::IoStatus::ok) {
+    sink->lastError = status;
+    return 0;
   }
   return 1;
 }

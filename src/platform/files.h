@@ -46,6 +46,21 @@ class File {
   // One write: part of the data may be accepted.
   WriteResult writeSome(const void* data, size_t size);
 
+  // Every byte, however many writes it takes; a write that makes no progress
+  // ends the attempt with its status.
+  IoStatus writeAll(const void* data, size_t size) {
+    const auto* rest = static_cast<const unsigned char*>(data);
+    while (size > 0) {
+      const WriteResult result = writeSome(rest, size);
+      if (result.written == 0) {
+        return result.status == IoStatus::ok ? IoStatus::other : result.status;
+      }
+      rest += result.written;
+      size -= result.written;
+    }
+    return IoStatus::ok;
+  }
+
   // Asks the system to put what was written on the disk; the answer is
   // whether that worked, and a full disk says so.
   IoStatus flush();

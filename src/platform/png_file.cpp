@@ -4,14 +4,8 @@
 namespace folio::platform {
 
 IoStatus writePng(File& file, const BgrImage& image) {
-  return encodePng(image, [&file](const std::uint8_t* rest, size_t left) {
-    while (left > 0) {
-      const File::WriteResult r = file.writeSome(rest, left);
-      if (r.written == 0) return r.status == IoStatus::ok ? IoStatus::other : r.status;
-      rest += r.written;
-      left -= r.written;
-    }
-    return IoStatus::ok;
+  return encodePng(image, [&file](const std::uint8_t* data, size_t size) {
+    return file.writeAll(data, size);
   });
 }
 
