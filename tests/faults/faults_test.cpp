@@ -11,6 +11,7 @@
 #include <filesystem>
 
 #include "decode_fixtures.h"
+#include "support/bytes.h"
 #include "support/pdf_fixtures.h"
 #include "support/process.h"
 #include "support/temp_dir.h"
@@ -31,20 +32,9 @@ Picture grey(std::uint32_t width, std::uint32_t height) {
   return Picture(width, height, Colour{128, 128, 128});
 }
 
-std::string le16(std::uint32_t v) { return {char(v & 0xFF), char((v >> 8) & 0xFF)}; }
-std::string le32(std::uint32_t v) { return le16(v & 0xFFFF) + le16(v >> 16); }
-std::string be32(std::uint32_t v) {
-  return {char(v >> 24), char((v >> 16) & 0xFF), char((v >> 8) & 0xFF), char(v & 0xFF)};
-}
-
 // A list file holding these entries exactly, zero units included.
 void writeRawList(const std::string& path, const std::vector<std::u16string>& entries) {
-  std::string bytes = le32(static_cast<std::uint32_t>(entries.size()));
-  for (const auto& entry : entries) {
-    bytes += le32(static_cast<std::uint32_t>(entry.size()));
-    for (char16_t u : entry) bytes += le16(u);
-  }
-  writeFile(path, bytes);
+  writeFile(path, imageListBytes(entries));
 }
 
 std::u16string wide(const std::string& ascii) { return {ascii.begin(), ascii.end()}; }

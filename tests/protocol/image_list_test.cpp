@@ -3,37 +3,26 @@
 #include <cstdint>
 
 #include "protocol/image_list.h"
+#include "support/bytes.h"
 #include "support/temp_dir.h"
 
 namespace folio::protocol {
 namespace {
 
+using test::imageListBytes;
+using test::imageListEntry;
+using test::le32;
 using test::TempDir;
 
-std::string u32(std::uint32_t v) {
-  return {char(v & 0xFF), char((v >> 8) & 0xFF), char((v >> 16) & 0xFF), char(v >> 24)};
-}
-
-std::string entry(const std::u16string& path, std::uint32_t length) {
-  std::string out = u32(length);
-  for (char16_t u : path) out += {char(u & 0xFF), char(u >> 8)};
-  return out;
-}
-std::string entry(const std::u16string& path) {
-  return entry(path, static_cast<std::uint32_t>(path.size()));
-}
-
 std::string listOf(std::uint32_t count, const std::u16string& path) {
-  std::string out = u32(count);
-  for (std::uint32_t i = 0; i < count; ++i) out += entry(path);
-  return out;
+  return imageListBytes(std::vector<std::u16string>(count, path));
 }
 
 const std::vector<std::u16string> kSentinel{u"left", u"alone"};
 
 TEST(ImageList, InvalidFilesLeaveTheVectorUntouched) {
   const std::u16string longPath(32768, u'x');
-  const std::string tenChars = entry(u"0123456789");
+  const std::string tenChars = imageListEntry(u"0123456789");
   struct Case {
     const char* what;
     std::string bytes;
@@ -41,16 +30,16 @@ TEST(ImageList, InvalidFilesLeaveTheVectorUntouched) {
   const Case cases[] = {
       {"empty file", ""},
       {"count cut short", "\x01\x00"},
-      {"count 0 with entries", u32(0) + entry(u"a.png")},
+      {"count 0 with entries", le32(0) + imageListEntry(u"a.png")},
       {"count 10001", listOf(10001, u"a")},
-      {"big-endian count 1", std::string("\0\0\0\1", 4) + entry(u"a.png")},
-      {"length 0", u32(1) + u32(0)},
-      {"length 32768", u32(1) + entry(longPath)},
-      {"cut inside a length", u32(2) + entry(u"a.png") + "\x05\x00"},
-      {"cut inside a text", u32(1) + entry(u"a.png").substr(0, 9)},
-      {"fewer entries than counted", u32(3) + entry(u"a.png") + entry(u"b.png")},
-      {"length counted in bytes", u32(1) + u32(20) + tenChars.substr(4)},
-      {"huge announced list, short file", u32(10000) + u32(32767) + "ab"},
+      {"big-endian count 1", std::string("\0\0\0\1", 4) + imageListEntry(u"a.png")},
+      {"length 0", le32(1) + le32(0)},
+      {"length 32768", le32(1) + imageListEntry(longPath)},
+      {"cut inside a length", le32(2) + imageListEntry(u"a.png") + "\x05\x00"},
+      {"cut inside a text", le32(1) + imageListEntry(u"a.png").substr(0, 9)},
+      {"fewer entries than counted", le32(3) + imageListEntry(u"a.png") + imageListEntry(u"b.png")},
+      {"length counted in bytes", le32(1) + le32(20) + tenChars.substr(4)},
+      {"huge announced list, short file", le32(10000) + le32(32767) + "ab"},
   };
   for (const Case& c : cases) {
     TempDir dir;
@@ -71,15 +60,14 @@ TEST(ImageList, ValidFilesGiveEveryEntryInOrder) {
     std::vector<std::u16string> expected;
   };
   const Case cases[] = {
-      {"one entry", u32(1) + entry(u"a.png"), {u"a.png"}},
-      {"one-unit entry", u32(1) + entry(u"x"), {u"x"}},
-      {"longest entry", u32(1) + entry(longest), {longest}},
-      {"duplicates kept in order", u32(3) + entry(u"b") + entry(u"a") + entry(u"b"),
-       {u"b", u"a", u"b"}},
-      {"trailing bytes ignored", u32(1) + entry(u"c.jpg") + "garbage", {u"c.jpg"}},
-      {"text taken unchanged", u32(2) + entry(withZero) + entry(loneSurrogate),
-       {withZero, loneSurrogate}},
-      {"non-ASCII", u32(1) + entry(u"\u00e9t\u00e9/\U0001F600.png"), {u"\u00e9t\u00e9/\U0001F600.png"}},
+      {"one entry", imageListBytes({u"a.png"}), {u"a.png"}},
+      {"one-unit entry", imageListBytes({u"x"}), {u"x"}},
+      {"longest entry", imageListBytes({longest}), {longest}},
+      {"duplicates kept in order", imageListBytes({u"b", u"a", u"b"}), {u"b", u"a", u"b"}},
+      {"trailing bytes ignored", imageListBytes({u"c.jpg"}) + "garbage", {u"c.jpg"}},
+      {"text taken unchanged", imageListBytes({withZero, loneSurrogate}), {withZero, loneSurrogate}},
+      {"non-ASCII", imageListBytes({u"\u00e9t\u00e9/\U0001F600.png"}),
+       {u"\u00e9t\u00e9/\U0001F600.png"}},
   };
   for (const Case& c : cases) {
     TempDir dir;
