@@ -65,7 +65,8 @@ TEST(ImageList, ValidFilesGiveEveryEntryInOrder) {
       {"longest entry", imageListBytes({longest}), {longest}},
       {"duplicates kept in order", imageListBytes({u"b", u"a", u"b"}), {u"b", u"a", u"b"}},
       {"trailing bytes ignored", imageListBytes({u"c.jpg"}) + "garbage", {u"c.jpg"}},
-      {"text taken unchanged", imageListBytes({withZero, loneSurrogate}), {withZero, loneSurrogate}},
+      {"text taken unchanged", imageListBytes({withZero, loneSurrogate}),
+       {withZero, loneSurrogate}},
       {"non-ASCII", imageListBytes({u"\u00e9t\u00e9/\U0001F600.png"}),
        {u"\u00e9t\u00e9/\U0001F600.png"}},
   };
