@@ -13,7 +13,7 @@
 
 #include "assemble/decode_image.h"
 #include "assemble/upright.h"
-#include "platform/native_path.h"
+#include "platform/native_path_posix.h"
 
 namespace {
 
@@ -46,7 +46,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: decode_bench [--runs N] FILE...\n");
     return 2;
   }
-  const auto factory = folio::platform::createImagingFactory();
+  const auto factory = folio::codecs::createImagingFactory();
   std::printf("%-20s %11s %9s %9s %9s %9s\n", "file", "size", "total ms", "best ms", "codec ms",
               "own ms");
   for (const auto& file : files) {

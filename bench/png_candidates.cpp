@@ -11,7 +11,7 @@
 #include <string>
 
 #include "page_render.h"
-#include "platform/png_encoder.h"
+#include "codecs/png_encoder.h"
 
 namespace {
 
@@ -79,12 +79,12 @@ size_t encodeSpng(const RenderedPage& page, bool filtering, int level) {
   return size;
 }
 
-size_t encodeOwn(const RenderedPage& page, int level, folio::platform::PngFilter filter) {
-  const folio::platform::BgrImage image{page.pixels.data(), static_cast<std::uint32_t>(page.width),
+size_t encodeOwn(const RenderedPage& page, int level, folio::codecs::PngFilter filter) {
+  const folio::codecs::BgrImage image{page.pixels.data(), static_cast<std::uint32_t>(page.width),
                                         static_cast<std::uint32_t>(page.height),
                                         static_cast<std::uint32_t>(page.stride)};
   size_t size = 0;
-  folio::platform::encodePng(
+  folio::codecs::encodePng(
       image,
       [&size](const std::uint8_t*, size_t n) {
         size = n;
@@ -112,7 +112,7 @@ int main(int argc, char** argv) {
       if (!folio::bench::renderPage(document.get(), i, pages[i])) return 1;
     }
   }
-  using folio::platform::PngFilter;
+  using folio::codecs::PngFilter;
   const std::vector<std::pair<std::string, std::function<size_t(const RenderedPage&)>>> candidates =
       {
           {"libpng default (adaptive, level 6)", [](auto& p) { return encodeLibpng(p, -1, -1); }},

@@ -6,7 +6,7 @@
 #include "assemble/convert_images_to_pdf.h"
 #include "platform/console.h"
 #include "platform/files.h"
-#include "platform/imaging_runtime.h"
+#include "codecs/imaging.h"
 #include "protocol/image_list.h"
 #include "protocol/job_result.h"
 #include "protocol/status_lines.h"
@@ -24,9 +24,9 @@ int fail(const protocol::Result& result) { return protocol::reportError(result.c
 // down even when an exception leaves the driver.
 class ImagingRuntimeScope {
  public:
-  ImagingRuntimeScope() : ready_(platform::initImagingRuntime()) {}
+  ImagingRuntimeScope() : ready_(codecs::initImagingRuntime()) {}
   ~ImagingRuntimeScope() {
-    if (ready_) platform::shutdownImagingRuntime();
+    if (ready_) codecs::shutdownImagingRuntime();
   }
   ImagingRuntimeScope(const ImagingRuntimeScope&) = delete;
   ImagingRuntimeScope& operator=(const ImagingRuntimeScope&) = delete;

@@ -6,7 +6,7 @@
 #include "assemble/display_name.h"
 #include "assemble/save_pdf_to_file.h"
 #include "pdfium/holders.h"
-#include "platform/imaging.h"
+#include "codecs/imaging.h"
 
 namespace folio::assemble {
 namespace {
@@ -24,7 +24,7 @@ bool pageSideAcceptable(double side) {
 
 // Builds page index of the document from one image: true once the page is
 // complete and reported, false with the failure that ends the job.
-bool buildPage(FPDF_DOCUMENT document, platform::ImagingFactory* factory,
+bool buildPage(FPDF_DOCUMENT document, codecs::ImagingFactory* factory,
                const std::vector<std::u16string>& images, int index,
                const protocol::ProgressCallback& progress, JobResult* failure) {
   DecodedImage image;
@@ -104,7 +104,7 @@ JobResult convertImagesToPdf(const std::vector<std::u16string>& images,
   const int total = static_cast<int>(images.size());
 
   pdfium::LibraryScope library;
-  const std::unique_ptr<platform::ImagingFactory> factory = platform::createImagingFactory();
+  const std::unique_ptr<codecs::ImagingFactory> factory = codecs::createImagingFactory();
   if (!factory) return makeErrorResult(results::imageReadFailed);
   pdfium::ScopedDocument document(FPDF_CreateNewDocument());
   if (!document) return makeErrorResult(results::pdfCreateFailed);

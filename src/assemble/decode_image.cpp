@@ -27,12 +27,12 @@ bool usableResolution(double dpiX, double dpiY) {
 
 }  // namespace
 
-bool decodeImage(platform::ImagingFactory* factory, const std::u16string& path,
+bool decodeImage(codecs::ImagingFactory* factory, const std::u16string& path,
                  DecodedImage* image) {
   if (factory == nullptr || image == nullptr) return false;
   const auto frame = factory->openFirstFrame(path);
   if (!frame) return false;
-  const platform::FrameInfo& info = frame->info();
+  const codecs::FrameInfo& info = frame->info();
 
   const Transform transform = transformForOrientation(info.exifOrientation.value_or(1));
   const bool quarter = turnsQuarter(transform);

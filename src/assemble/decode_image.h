@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/imaging.h"
+#include "codecs/imaging.h"
 
 namespace folio::assemble {
 
@@ -21,7 +21,7 @@ struct DecodedImage {
 
 // Decodes the first frame of the file at path into image. False on any
 // failure; the record must not be used then.
-bool decodeImage(platform::ImagingFactory* factory, const std::u16string& path,
+bool decodeImage(codecs::ImagingFactory* factory, const std::u16string& path,
                  DecodedImage* image);
 
 }  // namespace folio::assemble

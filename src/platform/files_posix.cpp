@@ -8,7 +8,7 @@
 
 #include <utility>
 
-#include "platform/native_path.h"
+#include "platform/native_path_posix.h"
 
 namespace folio::platform {
 namespace {

@@ -1,4 +1,5 @@
 #include "platform/native_path.h"
+#include "platform/native_path_posix.h"
 
 #include "platform/unicode.h"
 
@@ -49,5 +50,10 @@ std::optional<std::string> nativePath(const std::u16string& path) {
 
 // Libraries open files by the system's bytes here, like everything else.
 std::optional<std::string> libraryPath(const std::u16string& path) { return nativePath(path); }
+
+std::u16string joinPath(const std::u16string& directory, const std::u16string& name) {
+  // A backslash is an ordinary character in a name here, never a separator.
+  return directory + u'/' + name;
+}
 
 }  // namespace folio::platform

@@ -27,4 +27,8 @@ std::optional<std::string> libraryPath(const std::u16string& path) {
   return out;
 }
 
+std::u16string joinPath(const std::u16string& directory, const std::u16string& name) {
+  return directory + u'\\' + name;
+}
+
 }  // namespace folio::platform

@@ -6,7 +6,7 @@
 #include "pdfium/holders.h"
 #include "platform/files.h"
 #include "platform/native_path.h"
-#include "platform/path_join.h"
+#include "platform/native_path.h"
 #include "protocol/text_encoding.h"
 #include "render/page_file_name.h"
 #include "render/page_geometry.h"

@@ -1,10 +1,17 @@
 #include "render/png_writer.h"
 
 #include "platform/files.h"
-#include "platform/png_encoder.h"
+#include "codecs/png_encoder.h"
 
 namespace folio::render {
 namespace {
+
+// The whole file through the encoder, block by block as it comes.
+platform::IoStatus writePng(platform::File& file, const codecs::BgrImage& image) {
+  return codecs::encodePng(image, [&file](const std::uint8_t* data, size_t size) {
+    return file.writeAll(data, size);
+  });
+}
 
 int resultOf(platform::IoStatus status) {
   return status == platform::IoStatus::diskFull ? kPngDiskFull : kPngNotWritten;
@@ -26,7 +33,7 @@ int writePngFile(const std::u16string& target, const std::uint8_t* pixels, std::
   {
     platform::File file = platform::createNewFile(temporary, &status);
     if (!file.isOpen()) return resultOf(status);
-    status = platform::writePng(file, {pixels, width, height, stride});
+    status = writePng(file, {pixels, width, height, stride});
   }
   if (status == platform::IoStatus::ok) status = platform::moveFileNoReplace(temporary, target);
   if (status != platform::IoStatus::ok) {

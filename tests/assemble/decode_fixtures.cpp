@@ -1,6 +1,6 @@
 #include "decode_fixtures.h"
 
-#include "platform/native_path.h"
+#include "platform/native_path_posix.h"
 #include "support/temp_dir.h"
 
 #include <gif_lib.h>
@@ -57,7 +57,7 @@ void put32(std::string& s, std::uint32_t v, bool big) {
 }  // namespace
 
 Decoded decodePath(const std::string& path) {
-  const auto factory = platform::createImagingFactory();
+  const auto factory = codecs::createImagingFactory();
   Decoded d;
   d.ok = assemble::decodeImage(factory.get(), platform::argumentToWide(path), &d.image);
   return d;

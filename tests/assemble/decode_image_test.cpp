@@ -9,7 +9,7 @@
 
 #include "assemble/decode_image.h"
 #include "decode_fixtures.h"
-#include "platform/native_path.h"
+#include "platform/native_path_posix.h"
 #include "support/temp_dir.h"
 
 namespace folio::assemble {
@@ -419,7 +419,7 @@ TEST(DecodeImage, PathsTheSystemNamesByBytes) {
   EXPECT_EQ(pixelAt(d.image, 2, 1), (Colour{9, 8, 7}));
 
   // A lone surrogate has no bytes on this system: the file counts as missing.
-  const auto factory = platform::createImagingFactory();
+  const auto factory = codecs::createImagingFactory();
   DecodedImage image;
   std::u16string unmappable = platform::argumentToWide(dir.str() + "/x");
   unmappable += char16_t(0xD800);
@@ -434,7 +434,7 @@ TEST(DecodeImage, NoFactoryOrNoRecordTouchesNothing) {
   EXPECT_FALSE(decodeImage(nullptr, path, &image));
   EXPECT_EQ(image.width, 0u);
   EXPECT_EQ(image.dpiX, 96.0);
-  const auto factory = platform::createImagingFactory();
+  const auto factory = codecs::createImagingFactory();
   ASSERT_NE(factory, nullptr);
   EXPECT_FALSE(decodeImage(factory.get(), path, nullptr));
 }

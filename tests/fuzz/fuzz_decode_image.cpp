@@ -8,7 +8,7 @@
 #include "fuzz_input.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
-  static const auto factory = folio::platform::createImagingFactory();
+  static const auto factory = folio::codecs::createImagingFactory();
   folio::fuzz::InputFile input(data, size);
   folio::assemble::DecodedImage image;
   if (!folio::assemble::decodeImage(factory.get(), input.path(), &image)) return 0;

@@ -1,8 +1,8 @@
 // The EXIF orientation reader over arbitrary APP1 payloads: any answer is
 // fine, a crash, a leak or a read outside the block is not.
-#include "platform/imaging_codecs_posix.h"
+#include "codecs/libs/codecs.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
-  folio::platform::codecs::exifOrientation(data, size);
+  folio::codecs::libs::exifOrientation(data, size);
   return 0;
 }

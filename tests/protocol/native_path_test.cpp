@@ -3,7 +3,7 @@
 // not be the file the worker opens.
 #include <gtest/gtest.h>
 
-#include "platform/native_path.h"
+#include "platform/native_path_posix.h"
 
 namespace folio::platform {
 namespace {

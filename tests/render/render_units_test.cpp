@@ -7,7 +7,7 @@
 #include <limits>
 #include <random>
 
-#include "platform/png_encoder.h"
+#include "codecs/png_encoder.h"
 #include "png_reader.h"
 #include "render/convert_pdf_to_images.h"
 #include "render/page_file_name.h"
@@ -96,7 +96,7 @@ TEST(PageGeometry, BitmapSizesAndTheirLimits) {
 // must never reach the file.
 struct TestImage {
   std::vector<std::uint8_t> bytes;
-  platform::BgrImage view;
+  codecs::BgrImage view;
 };
 
 TestImage makeImage(std::uint32_t width, std::uint32_t height, std::uint32_t stride,
@@ -114,9 +114,9 @@ TestImage makeImage(std::uint32_t width, std::uint32_t height, std::uint32_t str
   return image;
 }
 
-std::string encodeToString(const platform::BgrImage& image, const platform::PngSettings& settings) {
+std::string encodeToString(const codecs::BgrImage& image, const codecs::PngSettings& settings) {
   std::string out;
-  const IoStatus status = platform::encodePng(
+  const IoStatus status = codecs::encodePng(
       image,
       [&out](const std::uint8_t* data, size_t size) {
         out.append(reinterpret_cast<const char*>(data), size);
@@ -132,9 +132,9 @@ TEST(PngEncoder, EveryFilterDecodesToTheSamePixels) {
     std::uint32_t width, height, stride;
   };
   const Shape shapes[] = {{1, 1, 4}, {5, 3, 16}, {1, 100, 3}, {100, 1, 300}, {257, 64, 772}};
-  const platform::PngSettings settings[] = {
-      {1, platform::PngFilter::none}, {2, platform::PngFilter::up},
-      {2, platform::PngFilter::adaptive}, {9, platform::PngFilter::adaptive}, {}};
+  const codecs::PngSettings settings[] = {
+      {1, codecs::PngFilter::none}, {2, codecs::PngFilter::up},
+      {2, codecs::PngFilter::adaptive}, {9, codecs::PngFilter::adaptive}, {}};
   unsigned seed = 0;
   for (const Shape& s : shapes) {
     const TestImage image = makeImage(s.width, s.height, s.stride, ++seed);
@@ -163,16 +163,16 @@ TEST(PngEncoder, EveryFilterDecodesToTheSamePixels) {
 TEST(PngEncoder, RefusesImagesItCannotEncodeAndPassesOnSinkFailures) {
   const TestImage image = makeImage(4, 4, 12, 7);
   int calls = 0;
-  const platform::PngSink counting = [&calls](const std::uint8_t*, size_t) {
+  const codecs::PngSink counting = [&calls](const std::uint8_t*, size_t) {
     ++calls;
     return IoStatus::ok;
   };
-  const platform::BgrImage refused[] = {
+  const codecs::BgrImage refused[] = {
       {nullptr, 4, 4, 12}, {image.bytes.data(), 0, 4, 12}, {image.bytes.data(), 4, 0, 12},
       {image.bytes.data(), 4, 4, 11}};
-  for (const auto& view : refused) EXPECT_EQ(platform::encodePng(view, counting), IoStatus::other);
+  for (const auto& view : refused) EXPECT_EQ(codecs::encodePng(view, counting), IoStatus::other);
   EXPECT_EQ(calls, 0);
-  EXPECT_EQ(platform::encodePng(image.view,
+  EXPECT_EQ(codecs::encodePng(image.view,
                                 [](const std::uint8_t*, size_t) { return IoStatus::diskFull; }),
             IoStatus::diskFull);
 }

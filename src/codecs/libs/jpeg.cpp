@@ -11,9 +11,9 @@
 // clang-format on
 #include <libexif/exif-data.h>
 
-#include "platform/imaging_codecs_posix.h"
+#include "codecs/libs/codecs.h"
 
-namespace folio::platform::codecs {
+namespace folio::codecs::libs {
 
 std::optional<std::uint32_t> exifOrientation(const std::uint8_t* data, size_t size) {
   ExifData* exif = exif_data_new();
@@ -205,4 +205,4 @@ std::unique_ptr<ImageFrame> openJpegFrame(ByteSource&& source) {
   return openFrame<JpegFrame>(std::move(source));
 }
 
-}  // namespace folio::platform::codecs
+}  // namespace folio::codecs::libs

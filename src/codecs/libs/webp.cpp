@@ -6,9 +6,9 @@
 
 #include <vector>
 
-#include "platform/imaging_codecs_posix.h"
+#include "codecs/libs/codecs.h"
 
-namespace folio::platform::codecs {
+namespace folio::codecs::libs {
 namespace {
 
 struct DemuxDeleter {
@@ -55,4 +55,4 @@ std::unique_ptr<ImageFrame> openWebpFrame(ByteSource&& source) {
   return openFrame<WebpFrame>(std::move(source));
 }
 
-}  // namespace folio::platform::codecs
+}  // namespace folio::codecs::libs

@@ -6,9 +6,9 @@
 #include <cstring>
 #include <vector>
 
-#include "platform/imaging_codecs_posix.h"
+#include "codecs/libs/codecs.h"
 
-namespace folio::platform::codecs {
+namespace folio::codecs::libs {
 namespace {
 
 int readData(GifFileType* gif, GifByteType* data, int size) {
@@ -108,4 +108,4 @@ std::unique_ptr<ImageFrame> openGifFrame(ByteSource&& source) {
   return openFrame<GifFrame>(std::move(source));
 }
 
-}  // namespace folio::platform::codecs
+}  // namespace folio::codecs::libs

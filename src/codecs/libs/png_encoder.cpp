@@ -1,4 +1,4 @@
-#include "platform/png_encoder.h"
+#include "codecs/png_encoder.h"
 
 #include <libdeflate.h>
 
@@ -9,7 +9,7 @@
 #include <new>
 #include <vector>
 
-namespace folio::platform {
+namespace folio::codecs {
 namespace {
 
 // 144 dots per inch, in the pixels per metre the PNG format records.
@@ -248,4 +248,4 @@ IoStatus encodePng(const BgrImage& image, const PngSink& sink, const PngSettings
   return sink(png, finishFile(png, image, compressed));
 }
 
-}  // namespace folio::platform
+}  // namespace folio::codecs

@@ -11,9 +11,11 @@
 #include <vector>
 
 #include "platform/files.h"
-#include "platform/imaging.h"
+#include "codecs/imaging.h"
 
-namespace folio::platform::codecs {
+namespace folio::codecs::libs {
+
+using platform::File;
 
 // The Orientation tag (274) of IFD0 in an EXIF block ("Exif\0\0" and a TIFF
 // structure, as a JPEG's APP1 segment holds it), taken only when it is one
@@ -110,4 +112,4 @@ inline void setResolution(FrameInfo* info, double dpiX, double dpiY) {
   info->dpiY = dpiY;
 }
 
-}  // namespace folio::platform::codecs
+}  // namespace folio::codecs::libs

@@ -3,11 +3,11 @@
 #include <new>
 #include <utility>
 
-#include "platform/imaging.h"
-#include "platform/imaging_codecs_posix.h"
+#include "codecs/imaging.h"
+#include "codecs/libs/codecs.h"
 
-namespace folio::platform {
-namespace codecs {
+namespace folio::codecs {
+namespace libs {
 namespace {
 
 // Large enough that a decoder asks the system for data rarely, small enough
@@ -102,11 +102,11 @@ bool ByteSource::readRest(std::vector<std::uint8_t>* out) {
   }
 }
 
-}  // namespace codecs
+}  // namespace libs
 
 namespace {
 
-using codecs::ByteSource;
+using libs::ByteSource;
 
 bool startsWith(const std::uint8_t* data, size_t size, const char* magic, size_t length) {
   return size >= length && std::memcmp(data, magic, length) == 0;
@@ -115,37 +115,47 @@ bool startsWith(const std::uint8_t* data, size_t size, const char* magic, size_t
 std::unique_ptr<ImageFrame> openByContent(ByteSource&& source) {
   const std::uint8_t* head = nullptr;
   const size_t n = source.peek(12, &head);
-  if (startsWith(head, n, "\xFF\xD8\xFF", 3)) return codecs::openJpegFrame(std::move(source));
-  if (startsWith(head, n, "\x89PNG\r\n\x1A\n", 8)) return codecs::openPngFrame(std::move(source));
+  if (startsWith(head, n, "\xFF\xD8\xFF", 3)) return libs::openJpegFrame(std::move(source));
+  if (startsWith(head, n, "\x89PNG\r\n\x1A\n", 8)) return libs::openPngFrame(std::move(source));
   if (startsWith(head, n, "GIF87a", 6) || startsWith(head, n, "GIF89a", 6)) {
-    return codecs::openGifFrame(std::move(source));
+    return libs::openGifFrame(std::move(source));
   }
   // Classic and big TIFF, in either byte order.
   if (startsWith(head, n, "II*\0", 4) || startsWith(head, n, "MM\0*", 4) ||
       startsWith(head, n, "II+\0", 4) || startsWith(head, n, "MM\0+", 4)) {
-    return codecs::openTiffFrame(std::move(source));
+    return libs::openTiffFrame(std::move(source));
   }
-  if (startsWith(head, n, "BM", 2)) return codecs::openBmpFrame(std::move(source));
+  if (startsWith(head, n, "BM", 2)) return libs::openBmpFrame(std::move(source));
   if (startsWith(head, n, "RIFF", 4) && n >= 12 && std::memcmp(head + 8, "WEBP", 4) == 0) {
-    return codecs::openWebpFrame(std::move(source));
+    return libs::openWebpFrame(std::move(source));
   }
   return nullptr;
 }
 
+// The distribution's codec libraries keep no state between files.
+class LibraryFactory final : public ImagingFactory {
+ public:
+  std::unique_ptr<ImageFrame> openFirstFrame(const std::u16string& path) const override {
+    try {
+      platform::File file = platform::openForReading(path);
+      if (!file.isOpen()) return nullptr;
+      return openByContent(ByteSource(std::move(file)));
+    } catch (const std::bad_alloc&) {
+      return nullptr;
+    }
+  }
+};
+
 }  // namespace
 
-std::unique_ptr<ImageFrame> ImagingFactory::openFirstFrame(const std::u16string& path) const {
-  try {
-    File file = openForReading(path);
-    if (!file.isOpen()) return nullptr;
-    return openByContent(ByteSource(std::move(file)));
-  } catch (const std::bad_alloc&) {
-    return nullptr;
-  }
-}
-
 std::unique_ptr<ImagingFactory> createImagingFactory() {
-  return std::unique_ptr<ImagingFactory>(new (std::nothrow) ImagingFactory());
+  return std::unique_ptr<ImagingFactory>(new (std::nothrow) LibraryFactory());
 }
 
-}  // namespace folio::platform
+// The codec libraries used here need no per-thread set-up; the call keeps its
+// place so that a failure to set up would still end the run properly.
+bool initImagingRuntime() { return true; }
+
+void shutdownImagingRuntime() {}
+
+}  // namespace folio::codecs

@@ -8,13 +8,13 @@
 #include <climits>
 #include <cstring>
 
-#include "platform/png_encoder.h"
+#include "codecs/png_encoder.h"
 #include "platform/win_support.h"
 
-namespace folio::platform {
+namespace folio::codecs {
 namespace {
 
-using win::ComPtr;
+using platform::win::ComPtr;
 
 // A write-only, forward-only stream over a PngSink. It lives on the stack of
 // one encoding; the encoder only ever holds it for that long. It remembers
@@ -157,7 +157,7 @@ IoStatus encodePng(const BgrImage& image, const PngSink& sink, const PngSettings
   const HRESULT status = encodeFrame(&stream, image);
   if (SUCCEEDED(status)) return IoStatus::ok;
   if (stream.failure() != IoStatus::ok) return stream.failure();
-  return win::statusOfResult(status);
+  return platform::win::statusOfResult(status);
 }
 
-}  // namespace folio::platform
+}  // namespace folio::codecs

@@ -8,7 +8,7 @@
 #include <optional>
 #include <string>
 
-namespace folio::platform {
+namespace folio::codecs {
 
 // What is known of a frame once its file has been opened, before any pixel
 // is decoded: enough to refuse an image that is too large while nothing big
@@ -52,10 +52,15 @@ class ImagingFactory {
   // Opens the file at path and reads the first frame's header. Null when the
   // file is missing, not a regular file, in no format a codec reads, or
   // damaged before its first frame. Never throws.
-  std::unique_ptr<ImageFrame> openFirstFrame(const std::u16string& path) const;
+  virtual std::unique_ptr<ImageFrame> openFirstFrame(const std::u16string& path) const = 0;
 };
 
 // A new factory, or null when the codecs cannot be set up.
 std::unique_ptr<ImagingFactory> createImagingFactory();
 
-}  // namespace folio::platform
+// What the codecs need set up on the calling thread before a job starts, and
+// torn down after it. False when it cannot be set up.
+bool initImagingRuntime();
+void shutdownImagingRuntime();
+
+}  // namespace folio::codecs

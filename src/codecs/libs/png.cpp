@@ -7,9 +7,9 @@
 
 #include <vector>
 
-#include "platform/imaging_codecs_posix.h"
+#include "codecs/libs/codecs.h"
 
-namespace folio::platform::codecs {
+namespace folio::codecs::libs {
 namespace {
 
 [[noreturn]] void onError(png_structp png, png_const_charp) { png_longjmp(png, 1); }
@@ -85,4 +85,4 @@ std::unique_ptr<ImageFrame> openPngFrame(ByteSource&& source) {
   return openFrame<PngFrame>(std::move(source));
 }
 
-}  // namespace folio::platform::codecs
+}  // namespace folio::codecs::libs

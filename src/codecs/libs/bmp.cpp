@@ -15,9 +15,9 @@
 #include <climits>
 #include <vector>
 
-#include "platform/imaging_codecs_posix.h"
+#include "codecs/libs/codecs.h"
 
-namespace folio::platform::codecs {
+namespace folio::codecs::libs {
 namespace {
 
 constexpr size_t kFileHeaderSize = 14;
@@ -106,4 +106,4 @@ std::unique_ptr<ImageFrame> openBmpFrame(ByteSource&& source) {
   return openFrame<BmpFrame>(std::move(source));
 }
 
-}  // namespace folio::platform::codecs
+}  // namespace folio::codecs::libs

@@ -3,7 +3,7 @@
 #include <vector>
 
 #include "app/worker.h"
-#include "platform/native_path.h"
+#include "platform/native_path_posix.h"
 
 int main(int argc, char** argv) {
   std::vector<std::u16string> arguments;

@@ -2,19 +2,20 @@
 // decoder by the file's content, reads the EXIF orientation through its
 // metadata query and converts any stored pixel format to straight-alpha BGRA.
 #include <windows.h>
+#include <objbase.h>
 #include <propidl.h>
 #include <wincodec.h>
 
 #include <new>
 #include <utility>
 
-#include "platform/imaging.h"
+#include "codecs/imaging.h"
 #include "platform/win_support.h"
 
-namespace folio::platform {
+namespace folio::codecs {
 namespace {
 
-using win::ComPtr;
+using platform::win::ComPtr;
 
 // The EXIF Orientation tag of the first image directory of the APP1 segment;
 // nowhere else is an orientation looked for.
@@ -87,31 +88,30 @@ class WicFrame final : public ImageFrame {
 class WicFactory final : public ImagingFactory {
  public:
   explicit WicFactory(ComPtr<IWICImagingFactory> factory) : factory_(std::move(factory)) {}
-  IWICImagingFactory* get() const { return factory_.get(); }
+
+  std::unique_ptr<ImageFrame> openFirstFrame(const std::u16string& path) const override {
+    IWICBitmapDecoder* rawDecoder = nullptr;
+    if (FAILED(factory_->CreateDecoderFromFilename(platform::win::widePath(path), nullptr,
+                                                   GENERIC_READ, WICDecodeMetadataCacheOnLoad,
+                                                   &rawDecoder)) ||
+        rawDecoder == nullptr) {
+      return nullptr;
+    }
+    ComPtr<IWICBitmapDecoder> decoder(rawDecoder);
+    IWICBitmapFrameDecode* rawFrame = nullptr;
+    if (FAILED(decoder->GetFrame(0, &rawFrame)) || rawFrame == nullptr) return nullptr;
+    ComPtr<IWICBitmapFrameDecode> frame(rawFrame);
+    auto result = std::unique_ptr<WicFrame>(
+        new (std::nothrow) WicFrame(factory_.get(), std::move(decoder), std::move(frame)));
+    if (!result || !result->readInfo()) return nullptr;
+    return result;
+  }
 
  private:
   ComPtr<IWICImagingFactory> factory_;
 };
 
 }  // namespace
-
-std::unique_ptr<ImageFrame> ImagingFactory::openFirstFrame(const std::u16string& path) const {
-  IWICImagingFactory* factory = static_cast<const WicFactory*>(this)->get();
-  IWICBitmapDecoder* rawDecoder = nullptr;
-  if (FAILED(factory->CreateDecoderFromFilename(win::widePath(path), nullptr, GENERIC_READ,
-                                                WICDecodeMetadataCacheOnLoad, &rawDecoder)) ||
-      rawDecoder == nullptr) {
-    return nullptr;
-  }
-  ComPtr<IWICBitmapDecoder> decoder(rawDecoder);
-  IWICBitmapFrameDecode* rawFrame = nullptr;
-  if (FAILED(decoder->GetFrame(0, &rawFrame)) || rawFrame == nullptr) return nullptr;
-  ComPtr<IWICBitmapFrameDecode> frame(rawFrame);
-  auto result = std::unique_ptr<WicFrame>(
-      new (std::nothrow) WicFrame(factory, std::move(decoder), std::move(frame)));
-  if (!result || !result->readInfo()) return nullptr;
-  return result;
-}
 
 std::unique_ptr<ImagingFactory> createImagingFactory() {
   IWICImagingFactory* raw = nullptr;
@@ -124,4 +124,10 @@ std::unique_ptr<ImagingFactory> createImagingFactory() {
   return std::unique_ptr<ImagingFactory>(new (std::nothrow) WicFactory(std::move(factory)));
 }
 
-}  // namespace folio::platform
+// The imaging component is reached through COM, which must be set up on the
+// calling thread; S_FALSE (already set up) counts as success.
+bool initImagingRuntime() { return SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)); }
+
+void shutdownImagingRuntime() { CoUninitialize(); }
+
+}  // namespace folio::codecs

@@ -9,9 +9,9 @@
 #include <mutex>
 #include <vector>
 
-#include "platform/imaging_codecs_posix.h"
+#include "codecs/libs/codecs.h"
 
-namespace folio::platform::codecs {
+namespace folio::codecs::libs {
 namespace {
 
 struct Memory {
@@ -172,4 +172,4 @@ std::unique_ptr<ImageFrame> openTiffFrame(ByteSource&& source) {
   return openFrame<TiffFrame>(std::move(source));
 }
 
-}  // namespace folio::platform::codecs
+}  // namespace folio::codecs::libs

@@ -8,7 +8,9 @@
 
 #include "platform/files.h"
 
-namespace folio::platform {
+namespace folio::codecs {
+
+using platform::IoStatus;
 
 // A view of the caller's pixel rows: top to bottom, 3 bytes a pixel in the
 // order blue, green, red, rows stride bytes apart. Bytes past width * 3 in a
@@ -45,8 +47,5 @@ using PngSink = std::function<IoStatus(const std::uint8_t* data, size_t size)>;
 // for memory) gives IoStatus::other before sink is called.
 IoStatus encodePng(const BgrImage& image, const PngSink& sink, const PngSettings& settings = {});
 
-// Encodes the image and writes the whole PNG file to file. A full disk is
-// reported as such; every other failure as IoStatus::other.
-IoStatus writePng(File& file, const BgrImage& image);
 
-}  // namespace folio::platform
+}  // namespace folio::codecs
