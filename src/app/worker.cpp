@@ -18,7 +18,7 @@ namespace {
 using protocol::JobResult;
 namespace results = protocol::results;
 
-int fail(const protocol::Result& result) { return protocol::reportError(result.code, result.name); }
+int fail(const protocol::Result& result) { return protocol::reportError(result); }
 
 // Keeps the imaging runtime up for exactly the length of the job, and takes it
 // down even when an exception leaves the driver.
@@ -94,10 +94,7 @@ int runWorker(const std::vector<std::u16string>& arguments) {
     }
   }
 
-  if (result.code != 0) {
-    protocol::writeStdout(protocol::makeErrorLine(result.errorName));
-    return result.code;
-  }
+  if (!result.succeeded()) return fail(result.result);
   protocol::writeStdout(protocol::makeDoneLine(result.count));
   return 0;
 }

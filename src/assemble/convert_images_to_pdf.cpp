@@ -118,11 +118,11 @@ JobResult convertImagesToPdf(const std::vector<std::u16string>& images,
 
   // Nothing is written at the output path before every page is built.
   switch (savePdfToFile(document.get(), outputPath)) {
-    case SaveOutcome::saved:
+    case platform::IoStatus::ok:
       return protocol::makeSuccessResult(total);
-    case SaveOutcome::diskFull:
+    case platform::IoStatus::diskFull:
       return makeErrorResult(results::diskFullPdf);
-    case SaveOutcome::cannotWrite:
+    case platform::IoStatus::other:
       break;
   }
   return makeErrorResult(results::cannotWritePdf);

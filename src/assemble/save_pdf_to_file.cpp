@@ -1,14 +1,6 @@
 #include "assemble/save_pdf_to_file.h"
 
 namespace folio::assemble {
-namespace {
-
-SaveOutcome failureOf(platform::IoStatus status) {
-  return status == platform::IoStatus::diskFull ? SaveOutcome::diskFull : SaveOutcome::cannotWrite;
-}
-
-}  // namespace
-
 int writeBlockToFile(FPDF_FILEWRITE* header, const void* data, unsigned long size) {
   auto* sink = reinterpret_cast<PdfFileSink*>(header);
   // Each block goes straight to the file; a short write is continued, a
@@ -21,12 +13,12 @@ int writeBlockToFile(FPDF_FILEWRITE* header, const void* data, unsigned long siz
   return 1;
 }
 
-SaveOutcome savePdfToFile(FPDF_DOCUMENT document, const std::u16string& outputPath) {
+platform::IoStatus savePdfToFile(FPDF_DOCUMENT document, const std::u16string& outputPath) {
   // A file already at the path is replaced; one that is protected stays and
   // makes the exclusive create below fail.
   platform::deleteFile(outputPath);
   platform::File file = platform::createNewFile(outputPath);
-  if (!file.isOpen()) return SaveOutcome::cannotWrite;
+  if (!file.isOpen()) return platform::IoStatus::other;
 
   PdfFileSink sink{{1, writeBlockToFile}, &file, platform::IoStatus::ok};
   const bool produced = FPDF_SaveAsCopy(document, &sink.header, FPDF_NO_INCREMENTAL) != 0;
@@ -37,11 +29,12 @@ SaveOutcome savePdfToFile(FPDF_DOCUMENT document, const std::u16string& outputPa
   const bool written = produced && sink.lastError == platform::IoStatus::ok;
   const platform::IoStatus flushed = file.flush();
   file.close();
-  if (written && flushed == platform::IoStatus::ok) return SaveOutcome::saved;
+  if (written && flushed == platform::IoStatus::ok) return platform::IoStatus::ok;
 
   // No truncated PDF is ever left behind.
   platform::deleteFile(outputPath);
-  return failureOf(sink.lastError != platform::IoStatus::ok ? sink.lastError : flushed);
+  if (sink.lastError != platform::IoStatus::ok) return sink.lastError;
+  return flushed == platform::IoStatus::ok ? platform::IoStatus::other : flushed;
 }
 
 }  // namespace folio::assemble

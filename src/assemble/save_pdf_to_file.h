@@ -8,8 +8,6 @@
 
 namespace folio::assemble {
 
-enum class SaveOutcome { saved, cannotWrite, diskFull };
-
 // What PDFium is handed: its writer record first, so that the callback finds
 // the file and the error through the pointer PDFium gives back.
 struct PdfFileSink {
@@ -21,6 +19,8 @@ struct PdfFileSink {
 // PDFium's block writer: 1 when every byte reached the file, 0 otherwise.
 int writeBlockToFile(FPDF_FILEWRITE* sink, const void* data, unsigned long size);
 
-SaveOutcome savePdfToFile(FPDF_DOCUMENT document, const std::u16string& outputPath);
+// Saves the document at outputPath, replacing a file that is there. On any
+// failure nothing is left at the path; a full disk says so.
+platform::IoStatus savePdfToFile(FPDF_DOCUMENT document, const std::u16string& outputPath);
 
 }  // namespace folio::assemble

@@ -26,12 +26,15 @@ std::string directoryOf(const std::string& path) {
   return path.substr(0, slash);
 }
 
-bool syncPath(const std::string& path, int flags) {
+// Puts what was written at path on the disk. The error is taken before the
+// descriptor is closed, so that a full disk reported by fsync stays reported.
+IoStatus syncPath(const std::string& path, int flags) {
   const int fd = open(path.c_str(), flags | O_CLOEXEC);
-  if (fd < 0) return false;
-  const bool ok = fsync(fd) == 0 || errno == EINVAL || errno == EROFS;
+  if (fd < 0) return statusOf(errno);
+  IoStatus status = IoStatus::ok;
+  if (fsync(fd) != 0 && errno != EINVAL && errno != EROFS) status = statusOf(errno);
   ::close(fd);
-  return ok;
+  return status;
 }
 
 }  // namespace
@@ -120,15 +123,20 @@ IoStatus moveFileNoReplace(const std::u16string& from, const std::u16string& to)
   const auto target = nativePath(to);
   if (!source || !target) return IoStatus::other;
   // The content must be on the disk before the name says it is complete.
-  if (!syncPath(*source, O_RDONLY)) return statusOf(errno);
+  if (const IoStatus synced = syncPath(*source, O_RDONLY); synced != IoStatus::ok) return synced;
   if (renameat2(AT_FDCWD, source->c_str(), AT_FDCWD, target->c_str(), RENAME_NOREPLACE) != 0) {
     if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP) return statusOf(errno);
-    // The file system cannot rename without replacing: a hard link can.
+    // The file system cannot rename without replacing: a hard link can. The
+    // move is whole only once the old name is gone; otherwise the new name
+    // is taken back, so that the caller's clean-up leaves neither.
     if (link(source->c_str(), target->c_str()) != 0) return statusOf(errno);
-    unlink(source->c_str());
+    if (unlink(source->c_str()) != 0) {
+      const IoStatus failed = statusOf(errno);
+      unlink(target->c_str());
+      return failed;
+    }
   }
-  if (!syncPath(directoryOf(*target), O_RDONLY | O_DIRECTORY)) return statusOf(errno);
-  return IoStatus::ok;
+  return syncPath(directoryOf(*target), O_RDONLY | O_DIRECTORY);
 }
 
 }  // namespace folio::platform

@@ -79,6 +79,16 @@ File createNewFile(const std::u16string& path, IoStatus* status) {
 bool deleteFile(const std::u16string& path) { return DeleteFileW(win::widePath(path)) != 0; }
 
 IoStatus moveFileNoReplace(const std::u16string& from, const std::u16string& to) {
+  // The content must be on the disk before the name says it is complete.
+  // MOVEFILE_WRITE_THROUGH flushes only a move that copies, so the file is
+  // flushed here first.
+  {
+    const HANDLE handle = CreateFileW(win::widePath(from), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return win::statusOfError(GetLastError());
+    File file(reinterpret_cast<std::intptr_t>(handle));
+    if (const IoStatus flushed = file.flush(); flushed != IoStatus::ok) return flushed;
+  }
   if (MoveFileExW(win::widePath(from), win::widePath(to), MOVEFILE_WRITE_THROUGH)) {
     return IoStatus::ok;
   }

@@ -9,14 +9,16 @@
 
 namespace folio::protocol {
 
+// The outcome as one row of the table, so that a code never travels with
+// another code's name, and the number of items done.
 struct JobResult {
   // A result nobody filled in reads as the unknown failure, never as success.
-  std::int32_t code = results::unknown.code;
-  std::string errorName = results::unknown.name;
+  Result result = results::unknown;
   std::int32_t count = 0;
+
+  bool succeeded() const { return result.code == 0; }
 };
 
-JobResult makeErrorResult(std::int32_t code, const std::string& name);
 JobResult makeErrorResult(const Result& result);
 JobResult makeSuccessResult(std::int32_t count);
 

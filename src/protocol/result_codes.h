@@ -12,6 +12,8 @@ struct Result {
 };
 
 namespace results {
+// The job finished.
+inline constexpr Result done{0, ""};
 // The command line is not one of the two accepted forms.
 inline constexpr Result badArguments{10, "BAD_ARGUMENTS"};
 // Opening the input PDF.

@@ -28,9 +28,9 @@ bool writeStdout(const std::string& line) {
   return true;
 }
 
-std::int32_t reportError(std::int32_t code, const char* name) {
-  writeStdout(makeErrorLine(name));
-  return code;
+std::int32_t reportError(const Result& result) {
+  writeStdout(makeErrorLine(result.name));
+  return result.code;
 }
 
 }  // namespace folio::protocol

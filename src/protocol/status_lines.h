@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+#include "protocol/result_codes.h"
+
 namespace folio::protocol {
 
 std::string makeStartLine(std::int32_t total);
@@ -15,8 +17,8 @@ std::string makeErrorLine(const std::string& name);
 // Writes one whole line to standard output: true when every byte went out.
 bool writeStdout(const std::string& line);
 
-// Writes the ERROR line for name and hands the code back, for use as the
-// exit code.
-std::int32_t reportError(std::int32_t code, const char* name);
+// Writes the ERROR line for the result and hands its code back, for use as
+// the exit code.
+std::int32_t reportError(const Result& result);
 
 }  // namespace folio::protocol

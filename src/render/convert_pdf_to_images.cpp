@@ -86,12 +86,12 @@ std::optional<JobResult> convertPage(FPDF_DOCUMENT document, std::int32_t index,
     return makeErrorResult(results::cannotWritePage);
   }
   const std::u16string outputPath = platform::joinPath(outputDirectory, wideName);
-  const int written = writePngFile(outputPath, pixels.data(),
-                                   static_cast<std::uint32_t>(size->width),
-                                   static_cast<std::uint32_t>(size->height),
-                                   static_cast<std::uint32_t>(size->stride));
-  if (written == kPngDiskFull) return makeErrorResult(results::diskFullPage);
-  if (written != kPngWritten) return makeErrorResult(results::cannotWritePage);
+  const platform::IoStatus written = writePngFile(outputPath, pixels.data(),
+                                                  static_cast<std::uint32_t>(size->width),
+                                                  static_cast<std::uint32_t>(size->height),
+                                                  static_cast<std::uint32_t>(size->stride));
+  if (written == platform::IoStatus::diskFull) return makeErrorResult(results::diskFullPage);
+  if (written != platform::IoStatus::ok) return makeErrorResult(results::cannotWritePage);
 
   report(progress, pageNumber, pageCount, fileName);
   return std::nullopt;

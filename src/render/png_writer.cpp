@@ -13,17 +13,13 @@ platform::IoStatus writePng(platform::File& file, const codecs::BgrImage& image)
   });
 }
 
-int resultOf(platform::IoStatus status) {
-  return status == platform::IoStatus::diskFull ? kPngDiskFull : kPngNotWritten;
-}
-
 }  // namespace
 
-int writePngFile(const std::u16string& target, const std::uint8_t* pixels, std::uint32_t width,
+platform::IoStatus writePngFile(const std::u16string& target, const std::uint8_t* pixels, std::uint32_t width,
                  std::uint32_t height, std::uint32_t stride) {
   if (!pixels || width == 0 || height == 0 ||
       std::uint64_t{height} * stride > std::uint64_t{UINT32_MAX} || stride / 3 < width) {
-    return kPngNotWritten;
+    return platform::IoStatus::other;
   }
   const std::u16string temporary = target + u".tmp";
   // What an interrupted earlier run left behind.
@@ -32,15 +28,14 @@ int writePngFile(const std::u16string& target, const std::uint8_t* pixels, std::
   platform::IoStatus status = platform::IoStatus::other;
   {
     platform::File file = platform::createNewFile(temporary, &status);
-    if (!file.isOpen()) return resultOf(status);
+    if (!file.isOpen()) return status;
     status = writePng(file, {pixels, width, height, stride});
   }
   if (status == platform::IoStatus::ok) status = platform::moveFileNoReplace(temporary, target);
   if (status != platform::IoStatus::ok) {
     platform::deleteFile(temporary);
-    return resultOf(status);
   }
-  return kPngWritten;
+  return status;
 }
 
 }  // namespace folio::render

@@ -4,21 +4,17 @@
 #include <cstdint>
 #include <string>
 
-namespace folio::render {
+#include "platform/files.h"
 
-enum PngWriteResult : int {
-  kPngWritten = 0,   // the file is complete at the target path
-  kPngNotWritten = 1,  // bad arguments, or any failure but a full disk
-  kPngDiskFull = 2,  // not written because the disk is full
-};
+namespace folio::render {
 
 // Encodes the page (rows of blue, green, red bytes, stride bytes apart) as a
 // PNG at target. The file is written under target + ".tmp" and takes the
 // target name only once it is complete and on the disk, so nobody ever sees
 // half a page; an existing file at target is never replaced. Whenever the
-// result is not kPngWritten, nothing is left at target or at the temporary
-// name.
-int writePngFile(const std::u16string& target, const std::uint8_t* pixels, std::uint32_t width,
+// result is not ok, nothing is left at target or at the temporary name; bad
+// arguments are IoStatus::other.
+platform::IoStatus writePngFile(const std::u16string& target, const std::uint8_t* pixels, std::uint32_t width,
                  std::uint32_t height, std::uint32_t stride);
 
 }  // namespace folio::render

@@ -42,7 +42,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
   }
   // Every page reported is on disk, and no page is on disk unreported.
   if (files != (progressCalls > 0 ? progressCalls - 1 : 0)) std::abort();
-  if (result.code == 0 && result.count != files) std::abort();
-  if (result.code != 0 && result.count != 0) std::abort();
+  if (result.succeeded() && result.count != files) std::abort();
+  if (!result.succeeded() && result.count != 0) std::abort();
   return 0;
 }

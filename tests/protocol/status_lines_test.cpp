@@ -34,24 +34,24 @@ TEST(StatusLines, BuildersGiveExactBytes) {
 
 TEST(StatusLines, ReportErrorWritesOneLineAndReturnsTheCode) {
   testing::internal::CaptureStdout();
-  const int code = reportError(31, "CANNOT_WRITE");
+  const int code = reportError(results::cannotWritePage);
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "ERROR\tCANNOT_WRITE\n");
   EXPECT_EQ(code, 31);
 }
 
 TEST(JobResults, FailureAndSuccessShapes) {
   const JobResult unset;
-  EXPECT_NE(unset.code, 0);  // never mistaken for success
-  EXPECT_EQ(unset.errorName, "UNKNOWN");
+  EXPECT_NE(unset.result.code, 0);  // never mistaken for success
+  EXPECT_EQ(std::string(unset.result.name), "UNKNOWN");
 
   const JobResult failure = makeErrorResult(results::diskFullPdf);
-  EXPECT_EQ(failure.code, 34);
-  EXPECT_EQ(failure.errorName, "DISK_FULL");
+  EXPECT_EQ(failure.result.code, 34);
+  EXPECT_EQ(std::string(failure.result.name), "DISK_FULL");
   EXPECT_EQ(failure.count, 0);
 
   const JobResult success = makeSuccessResult(12);
-  EXPECT_EQ(success.code, 0);
-  EXPECT_EQ(success.errorName, "");
+  EXPECT_EQ(success.result.code, 0);
+  EXPECT_EQ(std::string(success.result.name), "");
   EXPECT_EQ(success.count, 12);
 }
 

@@ -199,7 +199,7 @@ TEST_F(PngWriter, BadArgumentsTouchNothing) {
                         {p, 0x40000000, 4, 0xFFFFFFFF}};
   for (const Case& c : cases) {
     EXPECT_EQ(render::writePngFile(target("page.png"), c.pixels, c.width, c.height, c.stride),
-              render::kPngNotWritten);
+              platform::IoStatus::other);
   }
   EXPECT_EQ(listDir(dir_.str()), std::vector<std::string>{"page.png.tmp"});
   EXPECT_EQ(readFile(dir_ / "page.png.tmp"), "stale");
@@ -208,7 +208,7 @@ TEST_F(PngWriter, BadArgumentsTouchNothing) {
 TEST_F(PngWriter, WritesACompleteFileAndLeavesNoTemporaryOne) {
   writeFile(dir_ / "page.png.tmp", "left by an interrupted run");
   ASSERT_EQ(render::writePngFile(target("page.png"), image_.bytes.data(), 5, 3, 16),
-            render::kPngWritten);
+            platform::IoStatus::ok);
   EXPECT_EQ(listDir(dir_.str()), std::vector<std::string>{"page.png"});
   const DecodedPng png = decodePng(readFile(dir_ / "page.png"));
   EXPECT_EQ(png.width, 5u);  // the padding of the 16-byte rows is not there
@@ -219,14 +219,14 @@ TEST_F(PngWriter, WritesACompleteFileAndLeavesNoTemporaryOne) {
 TEST_F(PngWriter, NeverReplacesAnExistingFile) {
   writeFile(dir_ / "page.png", "an earlier page");
   EXPECT_EQ(render::writePngFile(target("page.png"), image_.bytes.data(), 5, 3, 16),
-            render::kPngNotWritten);
+            platform::IoStatus::other);
   EXPECT_EQ(readFile(dir_ / "page.png"), "an earlier page");
   EXPECT_EQ(listDir(dir_.str()), std::vector<std::string>{"page.png"});
 }
 
 TEST_F(PngWriter, MissingDirectoryIsNotWritten) {
   EXPECT_EQ(render::writePngFile(target("missing/page.png"), image_.bytes.data(), 5, 3, 16),
-            render::kPngNotWritten);
+            platform::IoStatus::other);
   EXPECT_TRUE(listDir(dir_.str()).empty());
 }
 
@@ -241,16 +241,16 @@ TEST(ConvertPdfToImages, PathsPdfiumCannotBeGivenAndAnEmptyCallback) {
   const std::u16string unpaired = wide(dir.str()) + u"/\xD800.pdf";
   for (const std::u16string& path : {unpaired, wide(dir / "missing.pdf")}) {
     const protocol::JobResult r = render::convertPdfToImages(path, wide(dir.str()), counting);
-    EXPECT_EQ(r.code, 20);
-    EXPECT_EQ(r.errorName, "CANNOT_READ");
+    EXPECT_EQ(r.result.code, 20);
+    EXPECT_EQ(std::string(r.result.name), "CANNOT_READ");
     EXPECT_EQ(r.count, 0);
   }
   EXPECT_EQ(calls, 0);
 
   const protocol::JobResult done =
       render::convertPdfToImages(wide(dir / "in.pdf"), wide(dir.str()), nullptr);
-  EXPECT_EQ(done.code, 0);
-  EXPECT_EQ(done.errorName, "");
+  EXPECT_EQ(done.result.code, 0);
+  EXPECT_EQ(std::string(done.result.name), "");
   EXPECT_EQ(done.count, 1);
   EXPECT_EQ(listDir(dir.str()), (std::vector<std::string>{"in.pdf", "page_001.png"}));
 }
