@@ -9,7 +9,7 @@ PREFIX ?= /usr/local
 DESTDIR ?=
 
 .PHONY: all setup build build-sanitize build-windows test test-fast test-sanitize test-windows demo \
-  bench-render bench-images clean fuzz install package package-windows
+  bench-render bench-images clean fuzz install package package-windows test-package
 
 all: build
 
@@ -64,6 +64,12 @@ package-windows: build-windows
 	@rm -f $(WINDOWS_BUILD)/folio-*-win32.zip
 	@cd $(WINDOWS_BUILD) && cpack -G ZIP >/dev/null
 	@ls $(WINDOWS_BUILD)/folio-*-win32.zip
+
+# Both packages as a user gets them (needs root: it installs the Debian
+# package for real, then removes it).
+test-package: package package-windows
+	@tests/package/test-package $(BUILD)/folio_*_amd64.deb $(WINDOWS_BUILD)/folio-*-win32.zip \
+	  $(WINDOWS_BUILD)/wine-prefix
 
 demo: build
 	@scripts/demo $(BUILD)/folio
