@@ -7,6 +7,7 @@
 #   bin/folio-make-image-list     tools/make-image-list
 #   lib/folio/libpdfium.so        private to folio, so not in the linker's path
 #   share/doc/folio/              README.md, copyright, changelog.gz, pdfium/
+#   share/man/man1/               folio.1.gz, folio-make-image-list.1.gz
 # Windows, one folder:
 #   folio.exe, pdfium.dll beside it, README.md, licenses/
 
@@ -76,13 +77,18 @@ else()
   configure_file("${FOLIO_PACKAGING_DIR}/copyright.in" "${FOLIO_GENERATED_DIR}/copyright" @ONLY)
 
   # The release's entry in the Debian changelog, dated by SOURCE_DATE_EPOCH
-  # when it is set, and compressed without a name or time stamp.
+  # when it is set, and the manual pages; compressed without a name or time
+  # stamp, so that the same sources give the same files.
   string(TIMESTAMP FOLIO_RELEASE_DATE "%a, %d %b %Y %H:%M:%S +0000" UTC)
-  configure_file("${FOLIO_PACKAGING_DIR}/changelog.in" "${FOLIO_GENERATED_DIR}/changelog" @ONLY)
-  execute_process(COMMAND gzip -9nf "${FOLIO_GENERATED_DIR}/changelog" COMMAND_ERROR_IS_FATAL ANY)
+  foreach(name changelog folio.1 folio-make-image-list.1)
+    configure_file("${FOLIO_PACKAGING_DIR}/${name}.in" "${FOLIO_GENERATED_DIR}/${name}" @ONLY)
+    execute_process(COMMAND gzip -9nf "${FOLIO_GENERATED_DIR}/${name}" COMMAND_ERROR_IS_FATAL ANY)
+  endforeach()
 
   install(FILES "${FOLIO_GENERATED_DIR}/copyright" "${FOLIO_GENERATED_DIR}/changelog.gz"
           DESTINATION ${FOLIO_DOC_DIR})
+  install(FILES "${FOLIO_GENERATED_DIR}/folio.1.gz" "${FOLIO_GENERATED_DIR}/folio-make-image-list.1.gz"
+          DESTINATION share/man/man1)
   # What the package's checks flag on purpose, each with its reason.
   install(FILES "${FOLIO_PACKAGING_DIR}/lintian-overrides"
           DESTINATION share/lintian/overrides RENAME folio)
