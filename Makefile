@@ -1,12 +1,15 @@
 # The two commands of the README: `make demo` and `make test`. Both set up
-# what is missing first.
+# what is missing first. `make install`, `make package` and
+# `make package-windows` ship what was built.
 BUILD ?= build
 SANITIZE_BUILD ?= build-sanitize
 WINDOWS_BUILD ?= build-windows
 CMAKE_FLAGS ?=
+PREFIX ?= /usr/local
+DESTDIR ?=
 
 .PHONY: all setup build build-sanitize build-windows test test-fast test-sanitize test-windows demo \
-  bench-render bench-images clean fuzz
+  bench-render bench-images clean fuzz install package package-windows test-package
 
 all: build
 
@@ -41,6 +44,32 @@ test-windows: build build-windows
 
 # Every test, in the release build and again under the sanitizers.
 test: test-fast test-sanitize
+
+# bin/folio, its PDFium in lib/folio, the list-file tool and the licences
+# under PREFIX (and DESTDIR, when staging).
+install: build
+	@DESTDIR=$(DESTDIR) cmake --install $(BUILD) --prefix $(PREFIX) --strip
+
+# folio_<version>_amd64.deb, checked by lintian: its errors fail the build,
+# its warnings are shown.
+package: build
+	@rm -f $(BUILD)/folio_*_amd64.deb
+	@cd $(BUILD) && cpack -G DEB >/dev/null
+	@lintian --fail-on error $(BUILD)/folio_*_amd64.deb >$(BUILD)/lintian.log 2>&1; status=$$?; \
+	  grep -v '^running with root privileges' $(BUILD)/lintian.log; exit $$status
+	@ls $(BUILD)/folio_*_amd64.deb
+
+# folio-<version>-win32.zip: folio.exe, pdfium.dll, the README and the licences.
+package-windows: build-windows
+	@rm -f $(WINDOWS_BUILD)/folio-*-win32.zip
+	@cd $(WINDOWS_BUILD) && cpack -G ZIP >/dev/null
+	@ls $(WINDOWS_BUILD)/folio-*-win32.zip
+
+# Both packages as a user gets them (needs root: it installs the Debian
+# package for real, then removes it).
+test-package: package package-windows
+	@tests/package/test-package $(BUILD)/folio_*_amd64.deb $(WINDOWS_BUILD)/folio-*-win32.zip \
+	  $(WINDOWS_BUILD)/wine-prefix
 
 demo: build
 	@scripts/demo $(BUILD)/folio
