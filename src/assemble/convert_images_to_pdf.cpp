@@ -131,19 +131,20 @@ bool loadJpeg(FPDF_PAGEOBJECT image, const Bytes& jpeg) {
 // An image decoded, turned and flattened into pixels.
 std::optional<JobResult> placeDecoded(FPDF_DOCUMENT document, int index,
                                       codecs::ImageFrame* frame, double width, double height) {
-  DecodedImage image;
-  if (!decodeFrame(frame, &image)) return makeErrorResult(results::imageReadFailed);
   PageBuilder builder(width, height);
-  if (auto failure = builder.start()) return failure;
-  // A view of the decoded rows: no pixel is copied here.
-  pdfium::ScopedBitmap bitmap(FPDFBitmap_CreateEx(static_cast<int>(image.width),
-                                                  static_cast<int>(image.height), FPDFBitmap_BGR,
-                                                  image.pixels.data(),
-                                                  static_cast<int>(image.stride)));
-  if (!bitmap) return makeErrorResult(results::imageBitmapTooLarge);
-  if (!FPDFImageObj_SetBitmap(nullptr, 0, builder.image(), bitmap.get())) {
-    return makeErrorResult(results::pdfCreateFailed);
-  }
+  {
+    DecodedImage image;
+    if (!decodeFrame(frame, &image)) return makeErrorResult(results::imageReadFailed);
+    if (auto failure = builder.start()) return failure;
+    // A view of the decoded rows: no pixel is copied here.
+    pdfium::ScopedBitmap bitmap(FPDFBitmap_CreateEx(
+        static_cast<int>(image.width), static_cast<int>(image.height), FPDFBitmap_BGR,
+        image.pixels.data(), static_cast<int>(image.stride)));
+    if (!bitmap) return makeErrorResult(results::imageBitmapTooLarge);
+    if (!FPDFImageObj_SetBitmap(nullptr, 0, builder.image(), bitmap.get())) {
+      return makeErrorResult(results::pdfCreateFailed);
+    }
+  }  // The image object holds a copy of its own: the decoded pixels go now.
   return builder.finish(document, index, placementMatrix(Transform::none, width, height), true);
 }
 
