@@ -164,8 +164,9 @@ std::optional<JobResult> buildPage(FPDF_DOCUMENT document, const codecs::Imaging
   }
 
   // A JPEG that every PDF reader decodes as we do keeps its own bytes: the
-  // page holds the file rather than pixels (a twelfth of the size for a
-  // photo), and its orientation becomes the matrix.
+  // page holds the file rather than its pixels (a tenth of the size for
+  // camera photos) and is never decoded here, and its orientation becomes
+  // the matrix.
   if (frame->info().placeableJpeg) {
     Bytes jpeg;
     switch (frame->readStoredJpeg(&jpeg)) {
