@@ -1,76 +1,153 @@
 #!/usr/bin/env bash
 # The images-to-PDF job against what a user would otherwise run, on the same
-# files, in one run: folio, a Pillow pipeline (open, exif_transpose, flatten on
-# white, save as PDF) and img2pdf (which copies JPEG data without decoding, so
-# it does other work). Prints images per second, output bytes and peak memory,
-# and for folio the share of its own work (decode, turn, flatten) in the job.
-# Usage: bench/images.sh [FOLIO]   (make bench-images)
+# files, in one go: folio, folio as it was before JPEGs were placed as stored
+# (every image decoded: the decode path), img2pdf --rotation=ifvalid (copies
+# JPEG data) and a Pillow pipeline (open, exif_transpose, flatten on white,
+# save as PDF). Each round runs every tool once in turn, so that the machine's
+# load falls on all alike; each tool's best round counts. Then peak memory
+# against the number of images. Every figure is printed against its target.
+# Usage: bench/images.sh [FOLIO]   (make bench-images; RUNS=3 rounds)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 FOLIO=$(realpath "${1:-build/folio}")
 BUILD=$(dirname "$FOLIO")
 OUT=bench/out/images
 RUNS=${RUNS:-3}
-mkdir -p "$OUT"
+# The decode path: the images job at the last revision that decoded every image.
+BASE_REV=${BASE_REV:-e735ffa}
+mkdir -p "$OUT" bench/out/packages
 
-cmake --build "$BUILD" --target decode_bench >/dev/null
-[ -d "$OUT/sets/same" ] || /usr/bin/python3 bench/make_image_sets.py "$OUT/sets"
+fetch() {  # package: unpacked into bench/out/packages/<package>
+  local dir="bench/out/packages/$1"
+  [ -d "$dir" ] && return
+  (cd bench/out/packages && apt-get download -q "$1" >/dev/null 2>&1) || {
+    echo "bench: cannot download $1 (run apt-get update first)" >&2
+    exit 1
+  }
+  dpkg -x bench/out/packages/"$1"_*.deb "$dir"
+}
+fetch ukui-wallpapers
+fetch lomiri-wallpapers-20.04
+[ -d "$OUT/sets/pngphotos" ] || /usr/bin/python3 bench/make_image_sets.py bench/out/packages "$OUT/sets"
 
-# run NAME OUTPUT COMMAND... : best wall time of RUNS runs, and its peak RSS.
-run() {
-  local name=$1 output=$2
-  shift 2
-  best_s="" best_kb=0
+BASE=bench/out/base/build/folio
+if [ ! -x "$BASE" ]; then
+  rm -rf bench/out/base && mkdir -p bench/out/base/src
+  git archive "$BASE_REV" | tar -x -C bench/out/base/src
+  cmake -S bench/out/base/src -B bench/out/base/build -G Ninja -DCMAKE_BUILD_TYPE=Release \
+    -DFOLIO_TESTS=OFF -DPDFIUM_LIBRARY="$(realpath .deps/pdfium/lib/libpdfium.so)" >/dev/null
+  cmake --build bench/out/base/build --target folio >/dev/null
+fi
+cmake --build "$BUILD" --target page_diff >/dev/null
+
+tool_run() {  # tool LIST OUTPUT FILES...
+  local tool=$1 list=$2 output=$3
+  shift 3
+  case $tool in
+    folio) "$FOLIO" --images "$list" --output "$output" ;;
+    decode) "$BASE" --images "$list" --output "$output" ;;
+    img2pdf) img2pdf --rotation=ifvalid "$@" -o "$output" ;;
+    pillow) /usr/bin/python3 bench/pillow_pipeline.py "$output" "$@" ;;
+  esac
+}
+
+declare -A best_s best_kb best_cpu
+# paired SET TOOL... : RUNS rounds over the set's files, every tool once a round.
+paired() {
+  local set=$1
+  shift
+  local files=("$OUT/sets/$set"/*)
+  tools/make-image-list "$OUT/$set.list" "${files[@]}"
+  for tool in "$@"; do best_s[$tool]=""; done
   for _ in $(seq "$RUNS"); do
-    rm -f "$output"
-    if ! /usr/bin/time -f '%e %M' -o "$OUT/time" "$@" >"$OUT/$name.log" 2>&1; then
-      best_s=failed
-      return
-    fi
-    read -r s kb <"$OUT/time"
-    if [ -z "$best_s" ] || awk "BEGIN{exit !($s < $best_s)}"; then best_s=$s; best_kb=$kb; fi
+    for tool in "$@"; do
+      rm -f "$OUT/$tool.pdf"
+      if ! /usr/bin/time -f '%e %M %U %S' -o "$OUT/time" \
+        bash -c "$(declare -f tool_run); FOLIO='$FOLIO' BASE='$BASE' tool_run \"\$@\"" _ \
+        "$tool" "$OUT/$set.list" "$OUT/$tool.pdf" "${files[@]}" >"$OUT/$tool.log" 2>&1; then
+        echo "$tool failed: $(tail -1 "$OUT/$tool.log")" >&2
+        exit 1
+      fi
+      read -r s kb user sys <"$OUT/time"
+      if [ -z "${best_s[$tool]}" ] || awk "BEGIN{exit !($s < ${best_s[$tool]})}"; then
+        best_s[$tool]=$s
+        best_kb[$tool]=$kb
+        best_cpu[$tool]=$(awk -v u="$user" -v s="$sys" 'BEGIN{print u + s}')
+        cp "$OUT/$tool.pdf" "$OUT/$set-$tool.pdf"
+      fi
+    done
+  done
+  printf '%-8s %9s %12s %10s %11s %12s\n' tool seconds "PDF bytes" "peak MiB" "time/folio" \
+    "CPU seconds"
+  for tool in "$@"; do
+    awk -v t="$tool" -v s="${best_s[$tool]}" -v b="$(stat -c %s "$OUT/$set-$tool.pdf")" \
+      -v kb="${best_kb[$tool]}" -v f="${best_s[folio]}" -v c="${best_cpu[$tool]}" \
+      'BEGIN { printf "%-8s %9.3f %12d %10.1f %11.2f %12.2f\n", t, s, b, kb / 1024, s / f, c }'
   done
 }
 
-report() {  # report TOOL IMAGES OUTPUT FOLIO_SECONDS
-  local tool=$1 n=$2 output=$3 folio_s=$4
-  if [ "$best_s" = failed ]; then
-    printf '%-10s %s\n' "$tool" "refused: $(tail -1 "$OUT/$tool.log")"
-    return
-  fi
-  awk -v t="$tool" -v s="$best_s" -v n="$n" -v b="$(stat -c %s "$output")" -v kb="$best_kb" \
-    -v f="$folio_s" 'BEGIN { printf "%-10s %8.2f %10.3f %14.0f %10.1f %12.2f\n",
-      t, n / s, s, b / n, kb / 1024, s / f }'
+verdict() {  # verdict WHAT VALUE OP TARGET
+  awk -v w="$1" -v v="$2" -v op="$3" -v t="$4" 'BEGIN {
+    ok = (op == "<=") ? v <= t + 1e-9 : 0
+    printf "  %-58s %10.3f  target %s %-6s %s\n", w, v, op, t, ok ? "met" : "MISSED" }'
 }
 
-for set in jpeg png; do
-  files=("$OUT/sets/$set"/*)
-  n=${#files[@]}
-  tools/make-image-list "$OUT/$set.list" "${files[@]}"
-  echo "== $set: $n images ($(basename "${files[0]}") ...), best of $RUNS runs"
-  printf '%-10s %8s %10s %14s %10s %12s\n' tool images/s seconds bytes/image "peak MiB" "time/folio"
-  run folio "$OUT/folio.pdf" "$FOLIO" --images "$OUT/$set.list" --output "$OUT/folio.pdf"
-  folio_s=$best_s
-  report folio "$n" "$OUT/folio.pdf" "$folio_s"
-  run pillow "$OUT/pillow.pdf" /usr/bin/python3 bench/pillow_pipeline.py "$OUT/pillow.pdf" "${files[@]}"
-  report pillow "$n" "$OUT/pillow.pdf" "$folio_s"
-  run img2pdf "$OUT/img2pdf.pdf" img2pdf "${files[@]}" -o "$OUT/img2pdf.pdf"
-  report img2pdf "$n" "$OUT/img2pdf.pdf" "$folio_s"
+peak_kb() {  # peak_kb LIST OUTPUT : folio once; prints peak KiB
+  /usr/bin/time -f '%M' -o "$OUT/time" "$FOLIO" --images "$1" --output "$2" >/dev/null
+  cat "$OUT/time"
+}
 
-  # Our own work: decodeImage alone on the same files (median processor time).
-  own_ms=$("$BUILD/bench/decode/decode_bench" --runs 3 "${files[@]}" | awk 'NR > 1 { t += $3 } END { print t }')
-  pillow_prep=$(grep prepare_seconds "$OUT/pillow.log" | awk '{ print $2 * 1000 }')
-  awk -v own="$own_ms" -v job="$folio_s" -v n="$n" -v pp="$pillow_prep" 'BEGIN {
-    printf "folio own work (decode, turn, flatten): %.1f ms/image, %.1f%% of the job; PDFium (build, compress, save): %.1f ms/image\n",
-      own / n, 100 * own / (job * 1000), (job * 1000 - own) / n
-    printf "Pillow decode + exif_transpose + flatten: %.1f ms/image (one run, wall time)\n", pp / n }'
-  echo
-done
+echo "load before: $(uptime)"
+echo
 
-echo "== peak memory against image count (same 1800x1200 JPEG)"
-for count in 5 50; do
-  files=("$OUT/sets/same"/*)
-  tools/make-image-list "$OUT/same$count.list" "${files[@]:0:$count}"
-  run folio "$OUT/folio.pdf" "$FOLIO" --images "$OUT/same$count.list" --output "$OUT/folio.pdf"
-  echo "folio, $count images: peak $(awk -v kb="$best_kb" 'BEGIN{printf "%.1f", kb/1024}') MiB, $best_s s, $(stat -c %s "$OUT/folio.pdf") bytes"
+jpegs=("$OUT/sets/jpeg"/*)
+echo "== JPEG set: ${#jpegs[@]} camera-like photos of 1800 x 1200, EXIF orientations 0 to 8," \
+  "$(du -cb "${jpegs[@]}" | tail -1 | cut -f1) bytes; best of $RUNS paired rounds"
+paired jpeg folio decode img2pdf pillow
+read -r pages size_diff channel_diff < <("$BUILD/bench/page_diff" "$OUT/jpeg-folio.pdf" "$OUT/jpeg-decode.pdf" 1800)
+verdict "folio time / img2pdf time" \
+  "$(awk -v a="${best_s[folio]}" -v b="${best_s[img2pdf]}" 'BEGIN{print a / b}')" "<=" 0.5
+verdict "folio output / sum of the input files" \
+  "$(awk -v a="$(stat -c %s "$OUT/jpeg-folio.pdf")" -v b="$(du -cb "${jpegs[@]}" | tail -1 | cut -f1)" 'BEGIN{print a / b}')" "<=" 1.02
+verdict "largest channel difference from the decode path ($pages pages)" "$channel_diff" "<=" 2
+verdict "largest page size difference from the decode path, points" "$size_diff" "<=" 0
+echo
+
+echo "== PNG set: 10 photographs of 1200 x 900 with alpha; best of $RUNS paired rounds"
+paired png folio decode img2pdf pillow
+verdict "folio time / the decode path's time (today)" \
+  "$(awk -v a="${best_s[folio]}" -v b="${best_s[decode]}" 'BEGIN{print a / b}')" "<=" 1.10
+echo "  (processor time of those runs, which the machine's load disturbs less:" \
+  "$(awk -v a="${best_cpu[folio]}" -v b="${best_cpu[decode]}" 'BEGIN{printf "%.3f", a / b}'))"
+echo
+
+big="$OUT/sets/big/photo.jpg"
+big_bytes=$(stat -c %s "$big")
+echo "== memory: one 4000 x 3000 photo ($big_bytes bytes) listed 5 and 500 times"
+for count in 5 500; do
+  list=()
+  for _ in $(seq "$count"); do list+=("$big"); done
+  tools/make-image-list "$OUT/big$count.list" "${list[@]}"
 done
+kb5=$(peak_kb "$OUT/big5.list" "$OUT/big.pdf")
+kb500=$(peak_kb "$OUT/big500.list" "$OUT/big.pdf")
+rm -f "$OUT/big.pdf"
+echo "  folio peak: 5 images $((kb5 / 1024)) MiB, 500 images $((kb500 / 1024)) MiB"
+verdict "peak growth per image / the file's size" \
+  "$(awk -v a="$kb5" -v b="$kb500" -v f="$big_bytes" 'BEGIN{print (b - a) * 1024 / 495 / f}')" "<=" 1.1
+verdict "stretch: peak for 500 / peak for 5" \
+  "$(awk -v a="$kb5" -v b="$kb500" 'BEGIN{print b / a}')" "<=" 1.25
+echo
+
+pngs=("$OUT/sets/pngphotos"/*)
+echo "== memory: photographs of 1200 x 800 as PNG, 5 and 50"
+tools/make-image-list "$OUT/png5.list" "${pngs[@]:0:5}"
+tools/make-image-list "$OUT/png50.list" "${pngs[@]:0:50}"
+kb5=$(peak_kb "$OUT/png5.list" "$OUT/png5.pdf")
+kb50=$(peak_kb "$OUT/png50.list" "$OUT/png50.pdf")
+page_bytes=$(awk -v a="$(stat -c %s "$OUT/png5.pdf")" -v b="$(stat -c %s "$OUT/png50.pdf")" 'BEGIN{print (b - a) / 45}')
+echo "  folio peak: 5 images $((kb5 / 1024)) MiB, 50 images $((kb50 / 1024)) MiB; a page takes $(printf %.0f "$page_bytes") bytes of the output"
+verdict "peak growth per image / the page's compressed size" \
+  "$(awk -v a="$kb5" -v b="$kb50" -v p="$page_bytes" 'BEGIN{print (b - a) * 1024 / 45 / p}')" "<=" 1.1
+echo
+echo "load after: $(uptime)"

@@ -1,12 +1,17 @@
 #!/usr/bin/python3
 """Makes the image sets of the images benchmark (needs Debian's python3-pil).
 
-make_image_sets.py DIR writes:
-  DIR/jpeg/photo_NN.jpg  20 camera-like JPEGs, 1800 x 1200, 300 dpi, EXIF
-                         orientations 1, 3, 6 and 8 in turn
-  DIR/png/alpha_NN.png   10 PNGs with an alpha channel, 1200 x 900
-  DIR/same/img_NN.jpg    50 copies of one JPEG, for peak memory at 5 and 50
+make_image_sets.py PACKAGES DIR cuts real photographs from the Debian
+wallpaper packages unpacked under PACKAGES (ukui-wallpapers,
+lomiri-wallpapers-20.04) and writes:
+  DIR/jpeg/photo_NN.jpg   18 camera-like JPEGs, 1800 x 1200, quality 90,
+                          4:2:0, 300 dpi, EXIF orientations 0 to 8 in turn
+  DIR/big/photo.jpg       one 4000 x 3000 camera-like JPEG, for memory against
+                          its count (the list names it 5 and 500 times)
+  DIR/png/alpha_NN.png    10 photographs with an alpha channel, 1200 x 900
+  DIR/pngphotos/photo_NN.png  50 photographs, 1200 x 800, for memory at 5 and 50
 """
+import glob
 import os
 import random
 import shutil
@@ -14,43 +19,54 @@ import sys
 
 from PIL import Image, ImageDraw, ImageFilter
 
+# Photographs, not drawings: a drawing's flat colours prove nothing about size.
+SOURCES = [
+    "lomiri-wallpapers-20.04/usr/share/backgrounds/Kleiber_by_Lukas_Baubkus.jpg",
+    "lomiri-wallpapers-20.04/usr/share/backgrounds/Infinite-Sea_by_Aury88.jpg",
+    "ukui-wallpapers/usr/share/backgrounds/calla.png",
+    "ukui-wallpapers/usr/share/backgrounds/goldfish.png",
+    "ukui-wallpapers/usr/share/backgrounds/rhythm.jpg",
+    "ukui-wallpapers/usr/share/backgrounds/string.jpg",
+]
 
-def photo(width, height, seed):
+
+def crops(photos, width, height, count, seed):
+    """count pieces of width x height, each from a photo scaled by a random factor."""
     rnd = random.Random(seed)
-    img = Image.linear_gradient("L").resize((width, height)).convert("RGB")
-    tint = Image.new("RGB", (width, height), (rnd.randrange(256), rnd.randrange(256), rnd.randrange(256)))
-    img = Image.blend(img, tint, 0.5)
-    draw = ImageDraw.Draw(img)
-    for _ in range(60):
-        x, y = rnd.randrange(width), rnd.randrange(height)
-        r = rnd.randrange(20, 200)
-        draw.ellipse([x - r, y - r, x + r, y + r],
-                     fill=(rnd.randrange(256), rnd.randrange(256), rnd.randrange(256)))
-    img = img.filter(ImageFilter.GaussianBlur(2))
-    noise = Image.effect_noise((width, height), 24).convert("RGB")
-    return Image.blend(img, noise, 0.15)
+    for i in range(count):
+        src = photos[i % len(photos)]
+        scale = rnd.uniform(max(width / src.width, height / src.height), 1.0)
+        scaled = src.resize((max(width, round(src.width * scale)),
+                             max(height, round(src.height * scale))), Image.LANCZOS)
+        x = rnd.randrange(scaled.width - width + 1)
+        y = rnd.randrange(scaled.height - height + 1)
+        yield scaled.crop((x, y, x + width, y + height))
 
 
-def main(out):
-    for sub in ("jpeg", "png", "same"):
+def main(packages, out):
+    for sub in ("jpeg", "big", "png", "pngphotos"):
         shutil.rmtree(os.path.join(out, sub), ignore_errors=True)
         os.makedirs(os.path.join(out, sub))
-    orientations = [1, 3, 6, 8]
-    for i in range(20):
+    photos = [Image.open(os.path.join(packages, s)).convert("RGB") for s in SOURCES]
+    for i, piece in enumerate(crops(photos, 1800, 1200, 18, 1)):
         exif = Image.Exif()
-        exif[274] = orientations[i % 4]
-        photo(1800, 1200, i).save(os.path.join(out, "jpeg", "photo_%02d.jpg" % i), quality=90,
-                                  dpi=(300, 300), exif=exif.tobytes())
-    for i in range(10):
-        base = photo(1200, 900, 100 + i).convert("RGBA")
-        mask = Image.new("L", base.size, 0)
+        exif[274] = i % 9
+        piece.save(os.path.join(out, "jpeg", "photo_%02d.jpg" % i), quality=90, subsampling=2,
+                   dpi=(300, 300), exif=exif.tobytes())
+    big = next(crops(photos[:1], 4000, 3000, 1, 2))
+    exif = Image.Exif()
+    exif[274] = 6
+    big.save(os.path.join(out, "big", "photo.jpg"), quality=92, subsampling=2, dpi=(300, 300),
+             exif=exif.tobytes())
+    for i, piece in enumerate(crops(photos, 1200, 900, 10, 3)):
+        piece = piece.convert("RGBA")
+        mask = Image.new("L", piece.size, 0)
         ImageDraw.Draw(mask).ellipse([100, 50, 1100, 850], fill=255)
-        base.putalpha(mask.filter(ImageFilter.GaussianBlur(40)))
-        base.save(os.path.join(out, "png", "alpha_%02d.png" % i))
-    first = os.path.join(out, "jpeg", "photo_00.jpg")
-    for i in range(50):
-        shutil.copy(first, os.path.join(out, "same", "img_%02d.jpg" % i))
+        piece.putalpha(mask.filter(ImageFilter.GaussianBlur(40)))
+        piece.save(os.path.join(out, "png", "alpha_%02d.png" % i))
+    for i, piece in enumerate(crops(photos, 1200, 800, 50, 4)):
+        piece.save(os.path.join(out, "pngphotos", "photo_%02d.png" % i))
 
 
 if __name__ == "__main__":
-    main(sys.argv[1])
+    main(sys.argv[1], sys.argv[2])

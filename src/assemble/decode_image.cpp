@@ -6,7 +6,6 @@
 #include <new>
 #include <utility>
 
-#include "assemble/upright.h"
 
 namespace folio::assemble {
 namespace {
@@ -27,29 +26,35 @@ bool usableResolution(double dpiX, double dpiY) {
 
 }  // namespace
 
-bool decodeImage(codecs::ImagingFactory* factory, const std::u16string& path,
-                 DecodedImage* image) {
-  if (factory == nullptr || image == nullptr) return false;
-  const auto frame = factory->openFirstFrame(path);
-  if (!frame) return false;
-  const codecs::FrameInfo& info = frame->info();
-
-  const Transform transform = transformForOrientation(info.exifOrientation.value_or(1));
-  const bool quarter = turnsQuarter(transform);
-  image->width = quarter ? info.height : info.width;
-  image->height = quarter ? info.width : info.height;
+std::optional<UprightFrame> uprightFrameOf(const codecs::FrameInfo& info) {
+  UprightFrame upright;
+  upright.transform = transformForOrientation(info.exifOrientation.value_or(1));
+  const bool quarter = turnsQuarter(upright.transform);
+  upright.width = quarter ? info.height : info.width;
+  upright.height = quarter ? info.width : info.height;
   if (info.hasResolution && usableResolution(info.dpiX, info.dpiY)) {
-    image->dpiX = info.dpiX;
-    image->dpiY = info.dpiY;
+    upright.dpiX = info.dpiX;
+    upright.dpiY = info.dpiY;
   }
-  if (quarter) std::swap(image->dpiX, image->dpiY);
-
+  if (quarter) std::swap(upright.dpiX, upright.dpiY);
   // Checked on the size the header declares, before any pixel buffer exists,
   // so that a small file claiming a huge image costs nothing.
-  const std::uint64_t pixelCount = std::uint64_t{image->width} * image->height;
-  if (pixelCount == 0 || pixelCount > kMaxDecodedBytes / 4) return false;
-  const std::size_t storedSize = static_cast<std::size_t>(pixelCount) * 4;
+  const std::uint64_t pixelCount = std::uint64_t{upright.width} * upright.height;
+  if (pixelCount == 0 || pixelCount > kMaxDecodedBytes / 4) return std::nullopt;
+  return upright;
+}
 
+bool decodeFrame(codecs::ImageFrame* frame, DecodedImage* image) {
+  if (frame == nullptr || image == nullptr) return false;
+  const codecs::FrameInfo& info = frame->info();
+  const std::optional<UprightFrame> upright = uprightFrameOf(info);
+  if (!upright) return false;
+  image->width = upright->width;
+  image->height = upright->height;
+  image->dpiX = upright->dpiX;
+  image->dpiY = upright->dpiY;
+
+  const std::size_t storedSize = std::size_t{info.width} * 4 * info.height;
   // Zeroed memory from calloc costs nothing until the decoder writes it.
   const std::unique_ptr<std::uint8_t, FreeDeleter> stored(
       static_cast<std::uint8_t*>(std::calloc(storedSize, 1)));
@@ -63,9 +68,16 @@ bool decodeImage(codecs::ImagingFactory* factory, const std::u16string& path,
   } catch (const std::bad_alloc&) {
     return false;
   }
-  flattenUpright(stored.get(), info.width, info.height, transform, image->pixels.data(),
-                 image->stride);
+  flattenUpright(stored.get(), info.width, info.height, upright->transform,
+                 image->pixels.data(), image->stride);
   return true;
+}
+
+bool decodeImage(codecs::ImagingFactory* factory, const std::u16string& path,
+                 DecodedImage* image) {
+  if (factory == nullptr || image == nullptr) return false;
+  const auto frame = factory->openFirstFrame(path);
+  return frame && decodeFrame(frame.get(), image);
 }
 
 }  // namespace folio::assemble

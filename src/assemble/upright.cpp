@@ -150,4 +150,28 @@ void flattenUpright(const std::uint8_t* stored, std::uint32_t width, std::uint32
   }
 }
 
+ImageMatrix placementMatrix(Transform transform, double w, double h) {
+  // The image's own space has its first row at y = 1; each case maps that
+  // stored corner to where the upright table sends it.
+  switch (transform) {
+    case Transform::flipHorizontal:
+      return {-w, 0, 0, h, w, 0};
+    case Transform::rotate180:
+      return {-w, 0, 0, -h, w, h};
+    case Transform::flipVertical:
+      return {w, 0, 0, -h, 0, h};
+    case Transform::rotate90FlipHorizontal:  // transpose
+      return {0, -h, -w, 0, w, h};
+    case Transform::rotate90:
+      return {0, -h, w, 0, 0, h};
+    case Transform::rotate270FlipHorizontal:  // transverse
+      return {0, h, w, 0, 0, 0};
+    case Transform::rotate270:
+      return {0, h, -w, 0, w, 0};
+    case Transform::none:
+      break;
+  }
+  return {w, 0, 0, h, 0, 0};
+}
+
 }  // namespace folio::assemble

@@ -30,6 +30,17 @@ constexpr bool turnsQuarter(Transform transform) {
   return (static_cast<std::uint8_t>(transform) & 1) != 0;
 }
 
+// The six numbers of a PDF matrix: (x, y) goes to (a x + c y + e, b x + d y + f).
+struct ImageMatrix {
+  double a, b, c, d, e, f;
+  bool operator==(const ImageMatrix&) const = default;
+};
+
+// The matrix that draws a stored image (its unit square, first row at the
+// top) upright over a whole page of pageWidth by pageHeight points: the
+// transform done by the page instead of in pixels.
+ImageMatrix placementMatrix(Transform transform, double pageWidth, double pageHeight);
+
 // Bytes from one row of 24-bit pixels to the next: width * 3 rounded up to a
 // multiple of 4.
 constexpr std::uint64_t strideForWidth(std::uint32_t width) {

@@ -7,8 +7,18 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace folio::codecs {
+
+// A JPEG whose data every PDF reader decodes as this decoder does: 8 bits a
+// sample, Huffman-coded, baseline or progressive, in one of these colour
+// forms. Such data can stand in a document as it is stored.
+enum class JpegColours : std::uint8_t {
+  grey,   // one component
+  ycbcr,  // three, turned into RGB by the reader
+  rgb,    // three, stored as RGB: the file says so (Adobe segment or component ids)
+};
 
 // What is known of a frame once its file has been opened, before any pixel
 // is decoded: enough to refuse an image that is too large while nothing big
@@ -24,6 +34,17 @@ struct FrameInfo {
   // The EXIF Orientation value (tag 274 in the first image directory of a
   // JPEG's APP1 segment), when it is stored there as one SHORT or one LONG.
   std::optional<std::uint32_t> exifOrientation;
+  // Set for a JPEG whose data can be placed as stored; every other file
+  // (four-colour, 12-bit, arithmetic-coded, lossless JPEGs included) leaves
+  // it empty and is decoded.
+  std::optional<JpegColours> placeableJpeg;
+};
+
+// What readStoredJpeg found.
+enum class StoredJpeg : std::uint8_t {
+  placeable,  // every block decodes cleanly: the bytes are the image
+  refused,    // the data cannot be decoded: the file is as unreadable as a decode finds it
+  decode,     // readable only with repairs or beyond the size the image can need: decode it
 };
 
 // The first frame of one image file, with its file still open.
@@ -38,6 +59,17 @@ class ImageFrame {
   // alpha straight and 255 where the image has none. size must be exactly
   // that. A frame decodes once; false when its data cannot be decoded.
   virtual bool copyPixels(std::uint8_t* bgra, std::size_t size) = 0;
+
+  // For a frame whose info has placeableJpeg: reads its data through to the
+  // end of the image, decoding every block (at a reduced scale, so at a
+  // fraction of a full decode's cost), and keeps in bytes the file's bytes
+  // from its start to the end of the image. It refuses exactly the data
+  // copyPixels refuses. A frame is either read this way or decoded, once;
+  // after anything but placeable, open the file again to decode it.
+  virtual StoredJpeg readStoredJpeg(std::vector<std::uint8_t>* bytes) {
+    (void)bytes;
+    return StoredJpeg::decode;
+  }
 
  protected:
   FrameInfo info_;

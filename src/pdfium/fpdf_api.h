@@ -35,6 +35,15 @@ typedef struct FPDF_FILEWRITE_ {
   int (*WriteBlock)(struct FPDF_FILEWRITE_* pThis, const void* pData, unsigned long size);
 } FPDF_FILEWRITE;
 
+// Random access to a file's bytes for PDFium: m_GetBlock copies size bytes
+// from position into pBuf and answers nonzero on success.
+typedef struct FPDF_FILEACCESS_ {
+  unsigned long m_FileLen;
+  int (*m_GetBlock)(void* param, unsigned long position, unsigned char* pBuf,
+                    unsigned long size);
+  void* m_Param;
+} FPDF_FILEACCESS;
+
 // Load errors reported by FPDF_GetLastError.
 #define FPDF_ERR_SUCCESS 0
 #define FPDF_ERR_UNKNOWN 1
@@ -116,6 +125,9 @@ FPDF_BOOL FPDF_CALLCONV FPDFPath_SetDrawMode(FPDF_PAGEOBJECT path, int fillmode,
                                              FPDF_BOOL stroke);
 FPDF_BOOL FPDF_CALLCONV FPDFImageObj_SetBitmap(FPDF_PAGE* pages, int count,
                                                FPDF_PAGEOBJECT image_object, FPDF_BITMAP bitmap);
+FPDF_BOOL FPDF_CALLCONV FPDFImageObj_LoadJpegFileInline(FPDF_PAGE* pages, int count,
+                                                        FPDF_PAGEOBJECT image_object,
+                                                        FPDF_FILEACCESS* file_access);
 FPDF_BOOL FPDF_CALLCONV FPDFImageObj_SetMatrix(FPDF_PAGEOBJECT image_object, double a, double b,
                                                double c, double d, double e, double f);
 

@@ -177,8 +177,11 @@ void writeJpeg(const std::string& path, std::uint32_t width, std::uint32_t heigh
     jpeg_set_colorspace(&cinfo, JCS_CMYK);
     cinfo.write_Adobe_marker = options.adobeInverted ? TRUE : FALSE;
   }
+  if (options.rgb) jpeg_set_colorspace(&cinfo, JCS_RGB);
+  if (options.progressive) jpeg_simple_progression(&cinfo);
+  cinfo.arith_code = options.arithmetic ? TRUE : FALSE;
   // Full colour resolution, so small test pictures keep their colours.
-  for (int i = 0; i < cinfo.num_components; ++i) {
+  for (int i = 0; i < cinfo.num_components && !options.subsampled; ++i) {
     cinfo.comp_info[i].h_samp_factor = 1;
     cinfo.comp_info[i].v_samp_factor = 1;
   }

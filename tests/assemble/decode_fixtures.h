@@ -79,6 +79,10 @@ struct JpegOptions {
   bool cmyk = false;     // four inks from the colour: plain, or inverted with an Adobe segment
   bool adobeInverted = false;
   bool grey = false;
+  bool rgb = false;          // three components stored as RGB, as the Adobe segment says
+  bool progressive = false;
+  bool arithmetic = false;   // arithmetic-coded rather than Huffman-coded
+  bool subsampled = false;   // chroma at half resolution both ways, as cameras write it
 };
 void writeJpeg(const std::string& path, const Picture& picture, const JpegOptions& options = {});
 // Row by row, for pictures too large to hold: makeRow fills row y.

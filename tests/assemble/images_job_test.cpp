@@ -43,9 +43,6 @@ JpegOptions atDpi(std::uint16_t dpi, std::string app1 = "") {
 }
 
 // What the Windows worker cannot show under Wine.
-constexpr const char* kNoExifUnderWine =
-    "Wine's JPEG decoder exposes no metadata blocks, so the orientation query finds nothing "
-    "(WINCODEC_ERR_PROPERTYNOTFOUND) and the image stays as stored";
 constexpr const char* kNoByteNamesOnWindows =
     "Windows names are UTF-16: a name that is not UTF-8 has no Windows form";
 
@@ -92,12 +89,7 @@ TEST(ImagesJob, PageSizeFollowsPixelsAndResolution) {
       {"A4 at 300 dpi", [](auto& p) { writeJpeg(p, grey(2480, 3508), atDpi(300)); }, 595.2, 841.92},
       {"stored sideways", [](auto& p) { writeJpeg(p, grey(40, 20), atDpi(96, exifOrientationSegment(3, 1, 6))); }, 15, 30},
   };
-  std::string skipped;
   for (const Case& c : cases) {
-    if (std::string(c.what) == "stored sideways" &&
-        leftOutOnWindows(&skipped, c.what, kNoExifUnderWine)) {
-      continue;
-    }
     TempDir dir;
     c.make(dir / "image");
     const RunResult r = convert(dir, {dir / "image"}, dir / "out.pdf");
@@ -113,7 +105,6 @@ TEST(ImagesJob, PageSizeFollowsPixelsAndResolution) {
     EXPECT_NEAR(pages[0].width, c.width, 0.005) << c.what;
     EXPECT_NEAR(pages[0].height, c.height, 0.005) << c.what;
   }
-  if (!skipped.empty()) GTEST_SKIP() << skipped;
 }
 
 TEST(ImagesJob, AFailingImageEndsTheJobAndLeavesNoDocument) {

@@ -1,8 +1,12 @@
 // The image decoder over arbitrary bytes: whatever the file holds, every
 // codec behind decodeImage answers true or false without crashing, and on
-// true the record is one the images job can hand to PDFium as it is.
+// true the record is one the images job can hand to PDFium as it is. A JPEG
+// that may be placed as stored is also read that way, and what it keeps is
+// never more than the file nor more than its decoded pixels would take.
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
+#include <vector>
 
 #include "assemble/decode_image.h"
 #include "fuzz_input.h"
@@ -10,6 +14,16 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
   static const auto factory = folio::codecs::createImagingFactory();
   folio::fuzz::InputFile input(data, size);
+  if (const auto frame = factory->openFirstFrame(input.path())) {
+    const folio::codecs::FrameInfo& info = frame->info();
+    std::vector<std::uint8_t> stored;
+    if (info.placeableJpeg &&
+        frame->readStoredJpeg(&stored) == folio::codecs::StoredJpeg::placeable &&
+        (stored.size() > size || stored.size() > std::size_t{info.width} * 4 * info.height ||
+         std::memcmp(stored.data(), data, stored.size()) != 0)) {
+      std::abort();
+    }
+  }
   folio::assemble::DecodedImage image;
   if (!folio::assemble::decodeImage(factory.get(), input.path(), &image)) return 0;
   const std::uint64_t stride = (std::uint64_t{image.width} * 3 + 3) & ~std::uint64_t{3};

@@ -4,7 +4,9 @@
 // plain values, so no C++ object is ever skipped.
 #include <csetjmp>
 #include <cstdio>
+#include <cstdint>
 #include <cstring>
+#include <vector>
 // clang-format off
 #include <jpeglib.h>
 #include <jerror.h>
@@ -58,6 +60,11 @@ void onMessage(j_common_ptr) {}
 struct SourceManager {
   jpeg_source_mgr pub;
   ByteSource* bytes;
+  // While set, every byte handed to libjpeg is copied here too, so that the
+  // data checked is the data placed; dropped once it would pass the limit.
+  std::vector<std::uint8_t>* record;
+  size_t recordLimit;
+  bool overLimit;
 };
 
 void initSource(j_decompress_ptr) {}
@@ -68,6 +75,20 @@ boolean fillInputBuffer(j_decompress_ptr cinfo) {
   // A file that ends early is damaged: the decode fails rather than
   // padding the picture with grey.
   if (chunk.size == 0) ERREXIT(cinfo, JERR_INPUT_EOF);
+  if (source->record != nullptr) {
+    if (chunk.size > source->recordLimit - source->record->size()) {
+      source->overLimit = true;
+      source->record = nullptr;
+    } else {
+      // A failed allocation leaves the data to the decode path.
+      try {
+        source->record->insert(source->record->end(), chunk.data, chunk.data + chunk.size);
+      } catch (const std::bad_alloc&) {
+        source->overLimit = true;
+        source->record = nullptr;
+      }
+    }
+  }
   source->pub.next_input_byte = chunk.data;
   source->pub.bytes_in_buffer = chunk.size;
   return TRUE;
@@ -76,15 +97,19 @@ boolean fillInputBuffer(j_decompress_ptr cinfo) {
 void skipInputData(j_decompress_ptr cinfo, long count) {
   auto* source = reinterpret_cast<SourceManager*>(cinfo->src);
   if (count <= 0) return;
-  const auto n = static_cast<size_t>(count);
-  if (n <= source->pub.bytes_in_buffer) {
-    source->pub.next_input_byte += n;
-    source->pub.bytes_in_buffer -= n;
-    return;
+  auto n = static_cast<size_t>(count);
+  while (n > source->pub.bytes_in_buffer) {
+    n -= source->pub.bytes_in_buffer;
+    source->pub.bytes_in_buffer = 0;
+    if (source->record == nullptr) {
+      if (!source->bytes->skip(n)) ERREXIT(cinfo, JERR_INPUT_EOF);
+      return;
+    }
+    // Skipped segments are part of the file that is placed.
+    fillInputBuffer(cinfo);
   }
-  const size_t rest = n - source->pub.bytes_in_buffer;
-  source->pub.bytes_in_buffer = 0;
-  if (!source->bytes->skip(rest)) ERREXIT(cinfo, JERR_INPUT_EOF);
+  source->pub.next_input_byte += n;
+  source->pub.bytes_in_buffer -= n;
 }
 
 void termSource(j_decompress_ptr) {}
@@ -143,10 +168,32 @@ class JpegFrame final : public CodecFrame {
         break;
       }
     }
+    info_.placeableJpeg = placeableColours();
+    // The bytes kept for placing never pass what the decoded image would
+    // take, so a placed JPEG costs at most what decoding it would.
+    source_.recordLimit = pixelBytes();
+    if (!info_.placeableJpeg || stored_.size() > source_.recordLimit) stopRecording();
     return true;
   }
 
+  StoredJpeg readStoredJpeg(std::vector<std::uint8_t>* bytes) override {
+    if (used_ || !info_.placeableJpeg) return StoredJpeg::decode;
+    used_ = true;
+    if (!readScaled()) return StoredJpeg::refused;
+    // Data that needed repairs (a corrupt segment, a guessed colour
+    // transform) is decoded instead: another reader might repair it
+    // differently.
+    if (source_.overLimit || errors_.pub.num_warnings != 0) return StoredJpeg::decode;
+    // Up to the end of the image; whatever follows it is not the image.
+    stored_.resize(stored_.size() - source_.pub.bytes_in_buffer);
+    *bytes = std::move(stored_);
+    return StoredJpeg::placeable;
+  }
+
   bool decode(std::uint8_t* bgra) override {
+    if (used_) return false;
+    used_ = true;
+    stopRecording();
     const bool fourInks =
         cinfo_.jpeg_color_space == JCS_CMYK || cinfo_.jpeg_color_space == JCS_YCCK;
     if (!readScanlines(bgra, fourInks ? JCS_CMYK : JCS_EXT_BGRA)) return false;
@@ -167,6 +214,8 @@ class JpegFrame final : public CodecFrame {
     source_.pub.term_source = termSource;
     source_.pub.next_input_byte = nullptr;
     source_.pub.bytes_in_buffer = 0;
+    source_.record = &stored_;
+    source_.recordLimit = SIZE_MAX;
     cinfo_.src = &source_.pub;
     jpeg_save_markers(&cinfo_, JPEG_APP0 + 1, 0xFFFF);
     return jpeg_read_header(&cinfo_, TRUE) == JPEG_HEADER_OK;
@@ -193,10 +242,52 @@ class JpegFrame final : public CodecFrame {
     return true;
   }
 
+  // The forms every PDF reader decodes as libjpeg does; any other is left to
+  // the decode path.
+  std::optional<JpegColours> placeableColours() const {
+    if (cinfo_.data_precision != 8 || cinfo_.arith_code) return std::nullopt;
+    if (cinfo_.num_components == 1 && cinfo_.jpeg_color_space == JCS_GRAYSCALE) {
+      return JpegColours::grey;
+    }
+    if (cinfo_.num_components == 3 && cinfo_.jpeg_color_space == JCS_YCbCr) {
+      return JpegColours::ycbcr;
+    }
+    if (cinfo_.num_components == 3 && cinfo_.jpeg_color_space == JCS_RGB) {
+      return JpegColours::rgb;
+    }
+    return std::nullopt;
+  }
+
+  void stopRecording() {
+    source_.record = nullptr;
+    stored_ = {};
+  }
+
+  // Every block through the entropy decoder, but only one pixel of each
+  // 8 x 8 block out of it: the same data refused as by a full decode, for
+  // little more than the cost of reading it.
+  bool readScaled() {
+    if (setjmp(errors_.jump)) return false;
+    cinfo_.scale_num = 1;
+    cinfo_.scale_denom = 8;
+    cinfo_.out_color_space = cinfo_.num_components == 1 ? JCS_GRAYSCALE : JCS_RGB;
+    cinfo_.do_fancy_upsampling = FALSE;
+    jpeg_start_decompress(&cinfo_);
+    // Pool memory of libjpeg's own, freed with the decompressor however it ends.
+    JSAMPARRAY row = (*cinfo_.mem->alloc_sarray)(
+        reinterpret_cast<j_common_ptr>(&cinfo_), JPOOL_IMAGE,
+        cinfo_.output_width * static_cast<JDIMENSION>(cinfo_.output_components), 1);
+    while (cinfo_.output_scanline < cinfo_.output_height) jpeg_read_scanlines(&cinfo_, row, 1);
+    jpeg_finish_decompress(&cinfo_);
+    return true;
+  }
+
   jpeg_decompress_struct cinfo_{};
   ErrorManager errors_{};
   SourceManager source_{};
   bool created_ = false;
+  bool used_ = false;
+  std::vector<std::uint8_t> stored_;
 };
 
 }  // namespace

@@ -6,10 +6,14 @@
 #include <propidl.h>
 #include <wincodec.h>
 
+#include <algorithm>
 #include <new>
 #include <utility>
+#include <vector>
 
 #include "codecs/imaging.h"
+#include "codecs/wic/jpeg_markers.h"
+#include "platform/files.h"
 #include "platform/win_support.h"
 
 namespace folio::codecs {
@@ -36,11 +40,71 @@ std::optional<std::uint32_t> queryOrientation(IWICBitmapFrameDecode* frame) {
   return orientation;
 }
 
+// Bytes read from the file at one go: enough for the header of nearly every
+// JPEG in one read.
+constexpr std::size_t kReadChunk = 64 * 1024;
+
+// The file at path from its start, until done() is satisfied or the file
+// ends; false when the file cannot be opened or reaches limit bytes first.
+template <typename Done>
+bool readFileHead(const std::u16string& path, std::size_t limit, std::vector<std::uint8_t>* out,
+                  Done done) {
+  platform::File file = platform::openForReading(path);
+  if (!file.isOpen()) return false;
+  out->clear();
+  for (;;) {
+    if (done(*out)) return true;
+    const std::size_t at = out->size();
+    if (at >= limit) return false;
+    out->resize(at + std::min(kReadChunk, limit - at));
+    const std::size_t n = file.readSome(out->data() + at, out->size() - at);
+    out->resize(at + n);
+    if (n == 0) {
+      done(*out);
+      return true;
+    }
+  }
+}
+
+bool isJpeg(IWICBitmapDecoder* decoder) {
+  GUID format{};
+  return SUCCEEDED(decoder->GetContainerFormat(&format)) && format == GUID_ContainerFormatJpeg;
+}
+
+// The whole of a frame's data through the decoder, a band of rows at a time
+// into a small buffer: whether the component can decode every block.
+bool decodesThrough(IWICImagingFactory* factory, IWICBitmapFrameDecode* frame, UINT width,
+                    UINT height) {
+  IWICFormatConverter* rawConverter = nullptr;
+  if (FAILED(factory->CreateFormatConverter(&rawConverter)) || rawConverter == nullptr) {
+    return false;
+  }
+  const ComPtr<IWICFormatConverter> converter(rawConverter);
+  if (FAILED(converter->Initialize(frame, GUID_WICPixelFormat32bppBGRA, WICBitmapDitherTypeNone,
+                                   nullptr, 0.0, WICBitmapPaletteTypeCustom))) {
+    return false;
+  }
+  constexpr UINT kBand = 64;
+  std::vector<BYTE> band(std::size_t{width} * 4 * kBand);
+  for (UINT y = 0; y < height; y += kBand) {
+    const WICRect rect{0, static_cast<INT>(y), static_cast<INT>(width),
+                       static_cast<INT>(std::min(kBand, height - y))};
+    if (FAILED(converter->CopyPixels(&rect, width * 4, static_cast<UINT>(band.size()),
+                                     band.data()))) {
+      return false;
+    }
+  }
+  return true;
+}
+
 class WicFrame final : public ImageFrame {
  public:
-  WicFrame(IWICImagingFactory* factory, ComPtr<IWICBitmapDecoder> decoder,
+  WicFrame(IWICImagingFactory* factory, std::u16string path, ComPtr<IWICBitmapDecoder> decoder,
            ComPtr<IWICBitmapFrameDecode> frame)
-      : factory_(factory), decoder_(std::move(decoder)), frame_(std::move(frame)) {}
+      : factory_(factory),
+        path_(std::move(path)),
+        decoder_(std::move(decoder)),
+        frame_(std::move(frame)) {}
 
   // Reads what is known before any pixel is decoded; false when the size
   // cannot be had.
@@ -58,11 +122,24 @@ class WicFrame final : public ImageFrame {
       info_.dpiX = dpiX;
       info_.dpiY = dpiY;
     }
+    if (isJpeg(decoder_.get())) readJpegHeader();
     return true;
   }
 
+  StoredJpeg readStoredJpeg(std::vector<std::uint8_t>* bytes) override {
+    if (used_ || !info_.placeableJpeg) return StoredJpeg::decode;
+    used_ = true;
+    try {
+      return checkStoredJpeg(bytes);
+    } catch (const std::bad_alloc&) {
+      return StoredJpeg::decode;
+    }
+  }
+
   bool copyPixels(std::uint8_t* bgra, std::size_t size) override {
-    if (size != std::size_t{info_.width} * 4 * info_.height || size > UINT_MAX) return false;
+    if (used_) return false;
+    used_ = true;
+    if (size != pixelBytes() || size > UINT_MAX) return false;
     IWICFormatConverter* rawConverter = nullptr;
     if (FAILED(factory_->CreateFormatConverter(&rawConverter)) || rawConverter == nullptr) {
       return false;
@@ -78,7 +155,79 @@ class WicFrame final : public ImageFrame {
   }
 
  private:
+  StoredJpeg checkStoredJpeg(std::vector<std::uint8_t>* bytes) {
+    // The bytes kept never pass what the decoded image would take.
+    std::vector<std::uint8_t> data;
+    if (!readFileHead(path_, pixelBytes() + 1, &data, [](const auto&) { return false; }) ||
+        data.size() > pixelBytes()) {
+      return StoredJpeg::decode;
+    }
+    // The bytes placed are the bytes checked: a file changed since it was
+    // opened is judged again, and decoded unless it is still placeable.
+    if (scanJpegHeader(data.data(), data.size()).placeable != info_.placeableJpeg) {
+      return StoredJpeg::decode;
+    }
+    IWICStream* rawStream = nullptr;
+    if (FAILED(factory_->CreateStream(&rawStream)) || rawStream == nullptr) {
+      return StoredJpeg::decode;
+    }
+    const ComPtr<IWICStream> stream(rawStream);
+    if (FAILED(stream->InitializeFromMemory(data.data(), static_cast<DWORD>(data.size())))) {
+      return StoredJpeg::decode;
+    }
+    IWICBitmapDecoder* rawDecoder = nullptr;
+    if (FAILED(factory_->CreateDecoderFromStream(stream.get(), nullptr,
+                                                 WICDecodeMetadataCacheOnDemand, &rawDecoder)) ||
+        rawDecoder == nullptr) {
+      return StoredJpeg::refused;
+    }
+    const ComPtr<IWICBitmapDecoder> decoder(rawDecoder);
+    IWICBitmapFrameDecode* rawFrame = nullptr;
+    if (FAILED(decoder->GetFrame(0, &rawFrame)) || rawFrame == nullptr) {
+      return StoredJpeg::refused;
+    }
+    const ComPtr<IWICBitmapFrameDecode> frame(rawFrame);
+    UINT width = 0, height = 0;
+    if (FAILED(frame->GetSize(&width, &height)) || width != info_.width ||
+        height != info_.height) {
+      return StoredJpeg::decode;
+    }
+    if (!decodesThrough(factory_, frame.get(), width, height)) return StoredJpeg::refused;
+    *bytes = std::move(data);
+    return StoredJpeg::placeable;
+  }
+
+  std::size_t pixelBytes() const { return std::size_t{info_.width} * 4 * info_.height; }
+
+  // What the component does not report of a JPEG, from our own marker scan:
+  // how its data is coded, and its orientation where the component exposes
+  // no metadata (as Wine's does not).
+  void readJpegHeader() {
+    std::vector<std::uint8_t> head;
+    JpegHeader header;
+    readFileHead(path_, kMaxHeader, &head, [&](const std::vector<std::uint8_t>& bytes) {
+      header = scanJpegHeader(bytes.data(), bytes.size());
+      return header.complete;
+    });
+    if (!header.complete) return;
+    if (!info_.exifOrientation) info_.exifOrientation = header.exifOrientation;
+    // Only what the component decodes as the marker scan reads it.
+    WICPixelFormatGUID format{};
+    if (FAILED(frame_->GetPixelFormat(&format))) return;
+    const bool grey = header.placeable == JpegColours::grey;
+    if ((grey && format == GUID_WICPixelFormat8bppGray) ||
+        (!grey && header.placeable && format == GUID_WICPixelFormat24bppBGR)) {
+      info_.placeableJpeg = header.placeable;
+    }
+  }
+
+  // Marker segments are at most 64 KiB each; a header longer than this is
+  // left to the decode path.
+  static constexpr std::size_t kMaxHeader = 1024 * 1024;
+
   IWICImagingFactory* factory_;  // the job's, borrowed
+  std::u16string path_;
+  bool used_ = false;
   // Declared in the order of acquisition, so that the frame goes before the
   // decoder it came from.
   ComPtr<IWICBitmapDecoder> decoder_;
@@ -90,6 +239,15 @@ class WicFactory final : public ImagingFactory {
   explicit WicFactory(ComPtr<IWICImagingFactory> factory) : factory_(std::move(factory)) {}
 
   std::unique_ptr<ImageFrame> openFirstFrame(const std::u16string& path) const override {
+    try {
+      return openFrame(path);
+    } catch (const std::bad_alloc&) {
+      return nullptr;
+    }
+  }
+
+ private:
+  std::unique_ptr<ImageFrame> openFrame(const std::u16string& path) const {
     IWICBitmapDecoder* rawDecoder = nullptr;
     if (FAILED(factory_->CreateDecoderFromFilename(platform::win::widePath(path), nullptr,
                                                    GENERIC_READ, WICDecodeMetadataCacheOnLoad,
@@ -102,12 +260,11 @@ class WicFactory final : public ImagingFactory {
     if (FAILED(decoder->GetFrame(0, &rawFrame)) || rawFrame == nullptr) return nullptr;
     ComPtr<IWICBitmapFrameDecode> frame(rawFrame);
     auto result = std::unique_ptr<WicFrame>(
-        new (std::nothrow) WicFrame(factory_.get(), std::move(decoder), std::move(frame)));
+        new (std::nothrow) WicFrame(factory_.get(), path, std::move(decoder), std::move(frame)));
     if (!result || !result->readInfo()) return nullptr;
     return result;
   }
 
- private:
   ComPtr<IWICImagingFactory> factory_;
 };
 

@@ -1,0 +1,23 @@
+// A JPEG's header read by our own marker scan, for what the imaging
+// component does not report: how the data is coded, and, where the
+// component exposes no metadata, the EXIF orientation.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+
+#include "codecs/imaging.h"
+
+namespace folio::codecs {
+
+struct JpegHeader {
+  bool complete = false;  // the first scan was reached: the rest is data
+  std::optional<JpegColours> placeable;
+  std::optional<std::uint32_t> exifOrientation;
+};
+
+// Scans the markers of a JPEG file's first size bytes up to its first scan.
+JpegHeader scanJpegHeader(const std::uint8_t* data, std::size_t size);
+
+}  // namespace folio::codecs
