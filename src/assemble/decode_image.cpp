@@ -7,12 +7,12 @@
 #include <utility>
 
 #include "assemble/upright.h"
+#include "platform/files.h"
 
 namespace folio::assemble {
 namespace {
 
-// The most a decoded image may take at 4 bytes a pixel: 8192 by 8192 pixels.
-constexpr std::uint64_t kMaxDecodedBytes = 0x10000000;
+using codecs::kMaxImageBytes;
 
 // A resolution below this is taken for a placeholder, not a real density.
 constexpr double kMinDpi = 10.0;
@@ -30,6 +30,11 @@ bool usableResolution(double dpiX, double dpiY) {
 bool decodeImage(codecs::ImagingFactory* factory, const std::u16string& path,
                  DecodedImage* image) {
   if (factory == nullptr || image == nullptr) return false;
+  // A file far larger than any image within the limit could need is refused
+  // before a codec reads a byte of it: reading it would only cost time and
+  // memory to fail later.
+  const auto fileSize = platform::queryFileSize(path);
+  if (fileSize && *fileSize > codecs::kMaxImageFileBytes) return false;
   const auto frame = factory->openFirstFrame(path);
   if (!frame) return false;
   const codecs::FrameInfo& info = frame->info();
@@ -47,7 +52,7 @@ bool decodeImage(codecs::ImagingFactory* factory, const std::u16string& path,
   // Checked on the size the header declares, before any pixel buffer exists,
   // so that a small file claiming a huge image costs nothing.
   const std::uint64_t pixelCount = std::uint64_t{image->width} * image->height;
-  if (pixelCount == 0 || pixelCount > kMaxDecodedBytes / 4) return false;
+  if (pixelCount == 0 || pixelCount > kMaxImageBytes / 4) return false;
   const std::size_t storedSize = static_cast<std::size_t>(pixelCount) * 4;
 
   // Zeroed memory from calloc costs nothing until the decoder writes it.
@@ -56,7 +61,7 @@ bool decodeImage(codecs::ImagingFactory* factory, const std::u16string& path,
   if (!stored || !frame->copyPixels(stored.get(), storedSize)) return false;
 
   const std::uint64_t stride = strideForWidth(image->width);
-  if (stride * image->height > kMaxDecodedBytes) return false;
+  if (stride * image->height > kMaxImageBytes) return false;
   image->stride = static_cast<std::uint32_t>(stride);
   try {
     image->pixels.assign(static_cast<std::size_t>(stride * image->height), 0xFF);
