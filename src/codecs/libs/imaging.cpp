@@ -89,6 +89,17 @@ bool ByteSource::skip(size_t size) {
   return true;
 }
 
+size_t ByteSource::readAt(std::uint64_t offset, void* out, size_t size) {
+  auto* to = static_cast<std::uint8_t*>(out);
+  size_t done = 0;
+  while (done < size) {
+    const size_t n = file_.readSomeAt(offset + done, to + done, size - done);
+    if (n == 0) break;
+    done += n;
+  }
+  return done;
+}
+
 bool ByteSource::readRest(std::vector<std::uint8_t>* out) {
   out->assign(buffer_.begin() + static_cast<std::ptrdiff_t>(begin_),
               buffer_.begin() + static_cast<std::ptrdiff_t>(end_));
