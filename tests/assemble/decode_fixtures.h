@@ -133,7 +133,7 @@ struct TiffPage {
 void writeTiff(const std::string& path, const std::vector<TiffPage>& pages);
 
 // A BMP with a 40-byte header: 8 bits a pixel through a palette of the
-// picture's colours, 24 or 32 bits (alpha kept) directly.
+// picture's colours, 24 or 32 bits directly (the fourth byte of 32 written from alpha).
 struct BmpOptions {
   int bitsPerPixel = 24;
   bool topDown = false;

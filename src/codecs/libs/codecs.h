@@ -54,9 +54,6 @@ class ByteSource {
   // The file's length; none when the system cannot tell.
   std::optional<std::uint64_t> fileSize() const { return file_.size(); }
 
-  // Everything not consumed yet, up to the end of the file.
-  bool readRest(std::vector<std::uint8_t>* out);
-
  private:
   bool fill(size_t wanted);
 

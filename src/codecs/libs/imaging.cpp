@@ -100,19 +100,6 @@ size_t ByteSource::readAt(std::uint64_t offset, void* out, size_t size) {
   return done;
 }
 
-bool ByteSource::readRest(std::vector<std::uint8_t>* out) {
-  out->assign(buffer_.begin() + static_cast<std::ptrdiff_t>(begin_),
-              buffer_.begin() + static_cast<std::ptrdiff_t>(end_));
-  begin_ = end_ = 0;
-  for (;;) {
-    const size_t at = out->size();
-    out->resize(at + kChunkSize);
-    const size_t n = file_.readSome(out->data() + at, kChunkSize);
-    out->resize(at + n);
-    if (n == 0) return true;
-  }
-}
-
 }  // namespace libs
 
 namespace {
