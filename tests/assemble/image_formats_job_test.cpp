@@ -22,11 +22,12 @@ constexpr const char* kNoExifUnderWine =
     "Wine's JPEG decoder exposes no metadata blocks, so the orientation query finds nothing "
     "(WINCODEC_ERR_PROPERTYNOTFOUND) and the image stays as stored";
 constexpr const char* kNoV3HeaderUnderWine =
-    "Wine's BMP decoder knows no 56-byte header (WINCODEC_ERR_BADHEADER)";
+    "Wine's BMP decoder refuses a 56-byte header, so the file is not read at all";
 constexpr const char* kNoRgbAlphaUnderWine =
     "Wine's BMP decoder reads 32-bit BI_RGB as 32bppBGR whatever alpha mask the header holds";
 constexpr const char* kRunGapsUnderWine =
-    "Wine's BMP decoder leaves the pixels runs skip as its fresh memory held them, opaque";
+    "Wine's BMP decoder leaves the pixels the runs skip as its new buffer held them (black or "
+    "noise), opaque";
 constexpr const char* kNoWebpUnderWine =
     "Wine has no WebP decoder: CreateDecoderFromFilename fails with "
     "WINCODEC_ERR_COMPONENTNOTFOUND";
@@ -166,6 +167,8 @@ std::string bitmapFile(const BitmapForm& f) {
     palette += {char(c.b), char(c.g), char(c.r)};
     if (f.headerSize != 12) palette += '\0';
   }
+  // OS/2 1.x has no count of colours: its palette is always full.
+  if (f.headerSize == 12 && f.bitsPerPixel <= 8) palette.resize(3u << f.bitsPerPixel, '\0');
   const auto offset = static_cast<std::uint32_t>(14 + dib.size() + palette.size());
   return "BM" + le32(offset + static_cast<std::uint32_t>(f.pixels.size())) + le32(0) +
          le32(offset) + dib + palette + f.pixels;

@@ -175,6 +175,11 @@ TEST(Faults, DecompressionBombsFailFastInBoundedMemory) {
 // disk: refused without being read. 3 GiB is more than any image within the
 // limit could need; 1.9 GiB is less, so there each reader's own bounds must
 // hold. A bitmap whose sizes wrap when multiplied is refused at its header.
+// Measured under Wine 8.0 with 1900 MiB files.
+constexpr const char* kWineDecodersReadOn =
+    "below the size bound the file reaches Wine's own decoders, which read on through it (JPEG "
+    "took 15 to 22 s, TIFF, BMP and WebP up to 2 s)";
+
 TEST(Faults, HugeFilesFailFastInBoundedMemory) {
   TempDir dir;
   writeFile(dir / "text", "not an image\n");
@@ -191,20 +196,23 @@ TEST(Faults, HugeFilesFailFastInBoundedMemory) {
   struct Case {
     std::string what, head;
     std::uintmax_t size;
+    const char* windowsGap;
   };
   std::vector<Case> cases;
   for (const std::uintmax_t size : {std::uintmax_t{3} << 30, std::uintmax_t{1900} << 20}) {
     for (const auto& [format, head] : signatures) {
-      cases.push_back(
-          {std::string(format) + " of " + std::to_string(size >> 20) + " MiB", head, size});
+      cases.push_back({std::string(format) + " of " + std::to_string(size >> 20) + " MiB", head,
+                       size, size < (std::uintmax_t{2} << 30) ? kWineDecodersReadOn : nullptr});
     }
   }
   // 2^30 by -2^31 pixels at 64 bits a pixel, in 54 bytes.
   cases.push_back({"bmp with wrapping sizes",
                    "BM" + le32(54) + le32(0) + le32(54) + le32(40) + le32(1u << 30) +
                        le32(0x80000000) + le16(1) + le16(64) + std::string(24, '\0'),
-                   54});
+                   54, nullptr});
+  std::string skipped;
   for (const Case& c : cases) {
+    if (c.windowsGap && leftOutOnWindows(&skipped, c.what, c.windowsGap)) continue;
     writeFile(dir / "huge", c.head);
     fs::resize_file(dir / "huge", c.size);
     makeImageList(dir / "list", {dir / "huge"});
@@ -215,6 +223,7 @@ TEST(Faults, HugeFilesFailFastInBoundedMemory) {
     EXPECT_LT(r.seconds, plain.seconds + 0.5) << c.what;
     EXPECT_LT(r.peakKiB, 64 * 1024) << c.what;
   }
+  if (!skipped.empty()) GTEST_SKIP() << skipped;
 }
 
 TEST(Faults, ListsAtTheirLimits) {
