@@ -80,6 +80,7 @@ std::optional<Field> fieldOf(std::uint32_t mask) {
 // A field's value widened or narrowed to 8 bits, the bits repeated so that
 // the largest value becomes 255.
 std::uint8_t channel(std::uint32_t pixel, const Field& field) {
+  if (field.bits == 0) return 0;  // a colour the masks leave out
   const std::uint32_t value = (pixel & field.mask) >> field.shift;
   if (field.bits >= 8) return static_cast<std::uint8_t>(value >> (field.bits - 8));
   std::uint32_t wide = 0;
