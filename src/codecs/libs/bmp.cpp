@@ -249,8 +249,11 @@ class BmpFrame final : public CodecFrame {
         available < kFileHeaderSize + headerSize) {
       return false;
     }
-    std::array<std::uint8_t, kHeadBytes> head{};  // zeros past the file's end
-    std::memcpy(head.data(), peeked, available);
+    // Zeros past the header, so that a short form reads as the longer ones
+    // with their later fields unset; the masks after a 40-byte header stay.
+    std::array<std::uint8_t, kHeadBytes> head{};
+    const size_t masks = headerSize == kInfoHeaderSize ? 16 : 0;
+    std::memcpy(head.data(), peeked, std::min(available, kFileHeaderSize + headerSize + masks));
     const auto layout = parseHeaders(head.data(), headerSize, bytes_.fileSize());
     if (!layout || layout->paletteOffset > available || !bytes_.skip(layout->paletteOffset)) {
       return false;
