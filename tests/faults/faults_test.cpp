@@ -219,8 +219,8 @@ TEST(Faults, HugeFilesFailFastInBoundedMemory) {
     const RunResult r = runFolio({"--images", dir / "list", "--output", dir / "out.pdf"});
     EXPECT_EQ(r.out, "START\t1\nERROR\tIMAGE_READ_FAILED\n") << c.what;
     EXPECT_EQ(r.exitCode, 33) << c.what;
-    // No slower than a run on a text file by more than a fraction of a second.
-    EXPECT_LT(r.seconds, plain.seconds + 0.5) << c.what;
+    // Within a second of a run on a text file.
+    EXPECT_LT(r.seconds, plain.seconds + 1.0) << c.what;
     EXPECT_LT(r.peakKiB, 64 * 1024) << c.what;
   }
   if (!skipped.empty()) GTEST_SKIP() << skipped;
