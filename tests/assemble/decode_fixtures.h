@@ -142,8 +142,8 @@ struct BmpOptions {
 std::string bmpBytes(const Picture& picture, const BmpOptions& options = {});
 void writeBmp(const std::string& path, const Picture& picture, const BmpOptions& options = {});
 
-// A lossless WebP of the picture, alpha kept.
-void writeWebp(const std::string& path, const Picture& picture);
+// A lossless WebP of the picture, alpha kept; or a lossy one without alpha.
+void writeWebp(const std::string& path, const Picture& picture, bool lossy = false);
 // An animation of equally sized pictures, the first frame first.
 void writeAnimatedWebp(const std::string& path, const std::vector<Picture>& frames);
 

@@ -301,6 +301,12 @@ TEST(DecodeWebp, StillAndFirstFrameOfAnAnimation) {
   EXPECT_EQ(pixelAt(d.image, 0, 3), kBlue);
   EXPECT_EQ(pixelAt(d.image, 5, 3), (Colour{127, 227, 177}));
 
+  writeWebp(dir / "lossy.webp", quadrants(32, 32), /*lossy=*/true);
+  const Decoded lossy = decodePath(dir / "lossy.webp");
+  ASSERT_TRUE(lossy.ok);
+  EXPECT_TRUE(near(pixelAt(lossy.image, 4, 4), kRed, 16));
+  EXPECT_TRUE(near(pixelAt(lossy.image, 27, 27), kYellow, 16));
+
   writeAnimatedWebp(dir / "moving.webp", {quadrants(8, 8), Picture(8, 8, kWhite),
                                           Picture(8, 8, kBlack)});
   const Decoded first = decodePath(dir / "moving.webp");

@@ -24,7 +24,7 @@ namespace {
 constexpr size_t kRiffHeaderSize = 12;
 constexpr size_t kChunkHeaderSize = 8;
 constexpr size_t kExtendedHeaderSize = 10;   // the VP8X chunk's payload
-constexpr size_t kBitstreamHeaderSize = 30;  // enough for WebPGetInfo on VP8 or VP8L
+constexpr size_t kBitstreamHeaderSize = 10;  // a VP8 frame's tag, start code and size
 
 // The first frame must lie within this many bytes of the file's start,
 // twice the largest image's pixels at 4 bytes a pixel.
@@ -40,6 +40,22 @@ bool isChunk(const std::uint8_t* fourcc, const char* name) {
 }
 
 std::uint32_t le24(const std::uint8_t* p) { return p[0] | (p[1] << 8) | (p[2] << 16); }
+
+// The size a VP8 or VP8L bitstream announces in its first bytes; none when
+// they are not the start of one. (WebPGetInfo would also want the whole
+// first partition of a lossy frame.)
+std::optional<std::uint64_t> announcedPixels(const std::uint8_t* fourcc,
+                                             const std::uint8_t* payload, size_t size) {
+  if (isChunk(fourcc, "VP8 ") && size >= 10 && payload[3] == 0x9D && payload[4] == 0x01 &&
+      payload[5] == 0x2A) {
+    return std::uint64_t(le16(payload + 6) & 0x3FFF) * (le16(payload + 8) & 0x3FFF);
+  }
+  if (isChunk(fourcc, "VP8L") && size >= 5 && payload[0] == 0x2F) {
+    const std::uint32_t bits = le32(payload + 1);
+    return std::uint64_t((bits & 0x3FFF) + 1) * (((bits >> 14) & 0x3FFF) + 1);
+  }
+  return std::nullopt;
+}
 
 struct DemuxDeleter {
   void operator()(WebPDemuxer* demux) const { WebPDemuxDelete(demux); }
@@ -116,16 +132,12 @@ class WebpFrame final : public CodecFrame {
       // The size the image announces, the canvas or the one image, bounds
       // what its data may take.
       if (!budget) {
-        int width = 0, height = 0;
-        if (extended) {
-          width = static_cast<int>(le24(payload + 4)) + 1;
-          height = static_cast<int>(le24(payload + 7)) + 1;
-        } else if (!still || WebPGetInfo(payload, known, &width, &height) == 0) {
-          return false;
-        }
-        const std::uint64_t pixels = std::uint64_t(width) * std::uint64_t(height);
-        if (pixels == 0 || pixels > kMaxImagePixels) return false;
-        budget = pixels * kMaxCodedBytesPerPixel + kCodedBytesSlack;
+        const auto pixels =
+            extended ? std::optional<std::uint64_t>(std::uint64_t(le24(payload + 4) + 1) *
+                                                    (le24(payload + 7) + 1))
+                     : announcedPixels(header, payload, known);
+        if (!pixels || *pixels == 0 || *pixels > kMaxImagePixels) return false;
+        budget = *pixels * kMaxCodedBytesPerPixel + kCodedBytesSlack;
       }
       if (!extended) {
         if (padded > *budget) return false;
