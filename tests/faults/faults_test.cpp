@@ -201,8 +201,10 @@ TEST(Faults, HugeFilesFailFastInBoundedMemory) {
   std::vector<Case> cases;
   for (const std::uintmax_t size : {std::uintmax_t{3} << 30, std::uintmax_t{1900} << 20}) {
     for (const auto& [format, head] : signatures) {
+      // PNG and GIF fail at their first record, under Wine as here.
+      const bool readOn = size < (std::uintmax_t{2} << 30) && head[0] != '\x89' && head[0] != 'G';
       cases.push_back({std::string(format) + " of " + std::to_string(size >> 20) + " MiB", head,
-                       size, size < (std::uintmax_t{2} << 30) ? kWineDecodersReadOn : nullptr});
+                       size, readOn ? kWineDecodersReadOn : nullptr});
     }
   }
   // 2^30 by -2^31 pixels at 64 bits a pixel, in 54 bytes.
