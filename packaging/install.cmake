@@ -63,16 +63,6 @@ else()
     endif()")
   install(PROGRAMS tools/make-image-list DESTINATION ${FOLIO_BIN_DIR} RENAME folio-make-image-list)
 
-  # stb_image is compiled into folio (the BMP decoder); its licence travels in
-  # the copyright file, taken from the header it was built from.
-  find_file(FOLIO_STB_IMAGE_HEADER stb/stb_image.h REQUIRED)
-  file(READ "${FOLIO_STB_IMAGE_HEADER}" stb_header)
-  string(FIND "${stb_header}" "This software is available under 2 licenses" stb_start)
-  if(stb_start EQUAL -1)
-    message(FATAL_ERROR "No licence text found in ${FOLIO_STB_IMAGE_HEADER}")
-  endif()
-  string(SUBSTRING "${stb_header}" ${stb_start} -1 FOLIO_STB_LICENSE)
-  string(REGEX REPLACE "[-\n]*\\*/[ \n]*$" "\n" FOLIO_STB_LICENSE "${FOLIO_STB_LICENSE}")
   file(READ LICENSE FOLIO_LICENSE)
   configure_file("${FOLIO_PACKAGING_DIR}/copyright.in" "${FOLIO_GENERATED_DIR}/copyright" @ONLY)
 

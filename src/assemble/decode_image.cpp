@@ -10,8 +10,7 @@
 namespace folio::assemble {
 namespace {
 
-// The most a decoded image may take at 4 bytes a pixel: 8192 by 8192 pixels.
-constexpr std::uint64_t kMaxDecodedBytes = 0x10000000;
+using codecs::kMaxImageBytes;
 
 // A resolution below this is taken for a placeholder, not a real density.
 constexpr double kMinDpi = 10.0;
@@ -40,7 +39,7 @@ std::optional<UprightFrame> uprightFrameOf(const codecs::FrameInfo& info) {
   // Checked on the size the header declares, before any pixel buffer exists,
   // so that a small file claiming a huge image costs nothing.
   const std::uint64_t pixelCount = std::uint64_t{upright.width} * upright.height;
-  if (pixelCount == 0 || pixelCount > kMaxDecodedBytes / 4) return std::nullopt;
+  if (pixelCount == 0 || pixelCount > kMaxImageBytes / 4) return std::nullopt;
   return upright;
 }
 
@@ -61,7 +60,7 @@ bool decodeFrame(codecs::ImageFrame* frame, DecodedImage* image) {
   if (!stored || !frame->copyPixels(stored.get(), storedSize)) return false;
 
   const std::uint64_t stride = strideForWidth(image->width);
-  if (stride * image->height > kMaxDecodedBytes) return false;
+  if (stride * image->height > kMaxImageBytes) return false;
   image->stride = static_cast<std::uint32_t>(stride);
   try {
     image->pixels.assign(static_cast<std::size_t>(stride * image->height), 0xFF);

@@ -20,6 +20,19 @@ enum class JpegColours : std::uint8_t {
   rgb,    // three, stored as RGB: the file says so (Adobe segment or component ids)
 };
 
+// The most a decoded image may take at 4 bytes a pixel: 8192 by 8192 pixels.
+// Readers check their own work against it before they allocate or read.
+inline constexpr std::uint64_t kMaxImageBytes = 0x10000000;
+inline constexpr std::uint64_t kMaxImagePixels = kMaxImageBytes / 4;
+
+// No file larger than this is handed to a codec. The widest pixels any of
+// the formats stores take 16 bytes (four 32-bit float samples), so an image
+// within the limit above needs at most 1 GiB uncompressed, and a coding that
+// expands its data (LZW at worst by half) stays well below this. Only the
+// first frame is ever read, so a longer file holds nothing the job can use,
+// and a 32-bit process could not map it anyway.
+inline constexpr std::uint64_t kMaxImageFileBytes = std::uint64_t{2} << 30;
+
 // What is known of a frame once its file has been opened, before any pixel
 // is decoded: enough to refuse an image that is too large while nothing big
 // has been allocated yet.

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <utility>
 
@@ -39,6 +40,15 @@ class File {
   // One read: the number of bytes read, 0 at the end of the file or on error.
   size_t readSome(void* buffer, size_t size);
 
+  // One read at an offset from the start of the file, which a reader that
+  // seeks (a TIFF's directories may lie anywhere) can use without taking the
+  // file into memory. As readSome; where the next readSome starts after it is
+  // left open.
+  size_t readSomeAt(std::uint64_t offset, void* buffer, size_t size);
+
+  // The file's length in bytes; none when the system cannot tell.
+  std::optional<std::uint64_t> size() const;
+
   struct WriteResult {
     size_t written;   // bytes accepted; 0 means the write failed
     IoStatus status;  // why it failed, when it did
@@ -71,6 +81,10 @@ class File {
   static constexpr std::intptr_t kInvalid = -1;
   std::intptr_t handle_ = kInvalid;
 };
+
+// The length of the file at path, following symbolic links; none when there
+// is no such file or the system cannot tell.
+std::optional<std::uint64_t> queryFileSize(const std::u16string& path);
 
 // Opens an existing regular file for reading. Directories, pipes and devices
 // are refused: reading them could block the worker or never end.

@@ -1,13 +1,13 @@
-#include "platform/files.h"
-
 #include <errno.h>
 #include <fcntl.h>
 #include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdint>
 #include <utility>
 
+#include "platform/files.h"
 #include "platform/native_path_posix.h"
 
 namespace folio::platform {
@@ -46,6 +46,13 @@ PathKind queryPathKind(const std::u16string& path) {
   return S_ISDIR(st.st_mode) ? PathKind::directory : PathKind::file;
 }
 
+std::optional<std::uint64_t> queryFileSize(const std::u16string& path) {
+  const auto native = nativePath(path);
+  struct stat st;
+  if (!native || stat(native->c_str(), &st) != 0 || st.st_size < 0) return std::nullopt;
+  return static_cast<std::uint64_t>(st.st_size);
+}
+
 size_t File::readSome(void* buffer, size_t size) {
   if (!isOpen()) return 0;
   for (;;) {
@@ -53,6 +60,21 @@ size_t File::readSome(void* buffer, size_t size) {
     if (n >= 0) return static_cast<size_t>(n);
     if (errno != EINTR) return 0;
   }
+}
+
+size_t File::readSomeAt(std::uint64_t offset, void* buffer, size_t size) {
+  if (!isOpen() || offset > static_cast<std::uint64_t>(INT64_MAX)) return 0;
+  for (;;) {
+    const ssize_t n = pread(fdOf(handle_), buffer, size, static_cast<off_t>(offset));
+    if (n >= 0) return static_cast<size_t>(n);
+    if (errno != EINTR) return 0;
+  }
+}
+
+std::optional<std::uint64_t> File::size() const {
+  struct stat st;
+  if (!isOpen() || fstat(fdOf(handle_), &st) != 0 || st.st_size < 0) return std::nullopt;
+  return static_cast<std::uint64_t>(st.st_size);
 }
 
 File::WriteResult File::writeSome(const void* data, size_t size) {

@@ -23,11 +23,39 @@ PathKind queryPathKind(const std::u16string& path) {
   return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? PathKind::directory : PathKind::file;
 }
 
+std::optional<std::uint64_t> queryFileSize(const std::u16string& path) {
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!GetFileAttributesExW(win::widePath(path), GetFileExInfoStandard, &data)) {
+    return std::nullopt;
+  }
+  return (std::uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow;
+}
+
 size_t File::readSome(void* buffer, size_t size) {
   if (!isOpen()) return 0;
   DWORD read = 0;
   if (!ReadFile(handleOf(handle_), buffer, chunkOf(size), &read, nullptr)) return 0;
   return read;
+}
+
+size_t File::readSomeAt(std::uint64_t offset, void* buffer, size_t size) {
+  if (!isOpen()) return 0;
+  // On a handle opened for plain reads the offset in OVERLAPPED places a
+  // read that still completes before the call returns.
+  OVERLAPPED at{};
+  at.Offset = static_cast<DWORD>(offset);
+  at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+  DWORD read = 0;
+  if (!ReadFile(handleOf(handle_), buffer, chunkOf(size), &read, &at)) return 0;
+  return read;
+}
+
+std::optional<std::uint64_t> File::size() const {
+  LARGE_INTEGER size;
+  if (!isOpen() || !GetFileSizeEx(handleOf(handle_), &size) || size.QuadPart < 0) {
+    return std::nullopt;
+  }
+  return static_cast<std::uint64_t>(size.QuadPart);
 }
 
 File::WriteResult File::writeSome(const void* data, size_t size) {

@@ -415,12 +415,18 @@ void writeBytes(const std::string& path, const std::uint8_t* data, std::size_t s
 
 }  // namespace
 
-void writeWebp(const std::string& path, const Picture& picture) {
+void writeWebp(const std::string& path, const Picture& picture, bool lossy) {
   const auto bgra = bgraBytes(picture);
+  const auto width = static_cast<int>(picture.width), height = static_cast<int>(picture.height);
   std::uint8_t* out = nullptr;
-  const size_t size = WebPEncodeLosslessBGRA(bgra.data(), static_cast<int>(picture.width),
-                                             static_cast<int>(picture.height),
-                                             static_cast<int>(picture.width * 4), &out);
+  size_t size = 0;
+  if (lossy) {
+    std::vector<std::uint8_t> bgr;
+    for (const Colour& c : picture.pixels) bgr.insert(bgr.end(), {c.b, c.g, c.r});
+    size = WebPEncodeBGR(bgr.data(), width, height, width * 3, 90, &out);
+  } else {
+    size = WebPEncodeLosslessBGRA(bgra.data(), width, height, width * 4, &out);
+  }
   if (size == 0) throw std::runtime_error("cannot encode " + path);
   writeBytes(path, out, size);
   WebPFree(out);

@@ -137,7 +137,7 @@ struct TiffPage {
 void writeTiff(const std::string& path, const std::vector<TiffPage>& pages);
 
 // A BMP with a 40-byte header: 8 bits a pixel through a palette of the
-// picture's colours, 24 or 32 bits (alpha kept) directly.
+// picture's colours, 24 or 32 bits directly (the fourth byte of 32 written from alpha).
 struct BmpOptions {
   int bitsPerPixel = 24;
   bool topDown = false;
@@ -146,8 +146,8 @@ struct BmpOptions {
 std::string bmpBytes(const Picture& picture, const BmpOptions& options = {});
 void writeBmp(const std::string& path, const Picture& picture, const BmpOptions& options = {});
 
-// A lossless WebP of the picture, alpha kept.
-void writeWebp(const std::string& path, const Picture& picture);
+// A lossless WebP of the picture, alpha kept; or a lossy one without alpha.
+void writeWebp(const std::string& path, const Picture& picture, bool lossy = false);
 // An animation of equally sized pictures, the first frame first.
 void writeAnimatedWebp(const std::string& path, const std::vector<Picture>& frames);
 

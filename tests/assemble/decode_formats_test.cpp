@@ -266,7 +266,7 @@ TEST(DecodeBmp, EveryLayoutWithItsResolution) {
   const Case cases[] = {
       {"24-bit bottom up", {24, false, 3780, 3780}, {10, 20, 30}, 3780 * 0.0254, 3780 * 0.0254},
       {"24-bit top down", {24, true, 11811, 5906}, {10, 20, 30}, 11811 * 0.0254, 5906 * 0.0254},
-      {"32-bit with alpha", {32, false, 0, 0}, {132, 137, 142}, 96, 96},
+      {"32-bit, its fourth bytes no alpha", {32, false, 0, 0}, {10, 20, 30}, 96, 96},
       {"8-bit palette", {8, false, 393, 11811}, {10, 20, 30}, 96, 96},
   };
   TempDir dir;
@@ -300,6 +300,12 @@ TEST(DecodeWebp, StillAndFirstFrameOfAnAnimation) {
   EXPECT_EQ(pixelAt(d.image, 0, 0), kRed);
   EXPECT_EQ(pixelAt(d.image, 0, 3), kBlue);
   EXPECT_EQ(pixelAt(d.image, 5, 3), (Colour{127, 227, 177}));
+
+  writeWebp(dir / "lossy.webp", quadrants(32, 32), /*lossy=*/true);
+  const Decoded lossy = decodePath(dir / "lossy.webp");
+  ASSERT_TRUE(lossy.ok);
+  EXPECT_TRUE(near(pixelAt(lossy.image, 4, 4), kRed, 16));
+  EXPECT_TRUE(near(pixelAt(lossy.image, 27, 27), kYellow, 16));
 
   writeAnimatedWebp(dir / "moving.webp", {quadrants(8, 8), Picture(8, 8, kWhite),
                                           Picture(8, 8, kBlack)});

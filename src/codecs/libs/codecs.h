@@ -47,8 +47,12 @@ class ByteSource {
   // Passes over size bytes; false when the file ends first.
   bool skip(size_t size);
 
-  // Everything not consumed yet, up to the end of the file.
-  bool readRest(std::vector<std::uint8_t>* out);
+  // Bytes read from an offset of the file itself, the buffer aside, for a
+  // decoder that seeks: as many as there are, up to size.
+  size_t readAt(std::uint64_t offset, void* out, size_t size);
+
+  // The file's length; none when the system cannot tell.
+  std::optional<std::uint64_t> fileSize() const { return file_.size(); }
 
  private:
   bool fill(size_t wanted);
@@ -101,6 +105,14 @@ std::unique_ptr<ImageFrame> openGifFrame(ByteSource&& source);
 std::unique_ptr<ImageFrame> openTiffFrame(ByteSource&& source);
 std::unique_ptr<ImageFrame> openBmpFrame(ByteSource&& source);
 std::unique_ptr<ImageFrame> openWebpFrame(ByteSource&& source);
+
+// Little-endian fields, as BMP and RIFF store them.
+inline std::uint16_t le16(const std::uint8_t* p) {
+  return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
+}
+inline std::uint32_t le32(const std::uint8_t* p) {
+  return p[0] | (p[1] << 8) | (p[2] << 16) | (std::uint32_t{p[3]} << 24);
+}
 
 // Densities stored per centimetre or per metre, turned into dots per inch.
 inline constexpr double kCentimetresPerInch = 2.54;

@@ -89,17 +89,15 @@ bool ByteSource::skip(size_t size) {
   return true;
 }
 
-bool ByteSource::readRest(std::vector<std::uint8_t>* out) {
-  out->assign(buffer_.begin() + static_cast<std::ptrdiff_t>(begin_),
-              buffer_.begin() + static_cast<std::ptrdiff_t>(end_));
-  begin_ = end_ = 0;
-  for (;;) {
-    const size_t at = out->size();
-    out->resize(at + kChunkSize);
-    const size_t n = file_.readSome(out->data() + at, kChunkSize);
-    out->resize(at + n);
-    if (n == 0) return true;
+size_t ByteSource::readAt(std::uint64_t offset, void* out, size_t size) {
+  auto* to = static_cast<std::uint8_t*>(out);
+  size_t done = 0;
+  while (done < size) {
+    const size_t n = file_.readSomeAt(offset + done, to + done, size - done);
+    if (n == 0) break;
+    done += n;
   }
+  return done;
 }
 
 }  // namespace libs
@@ -139,6 +137,11 @@ class LibraryFactory final : public ImagingFactory {
     try {
       platform::File file = platform::openForReading(path);
       if (!file.isOpen()) return nullptr;
+      // A file far larger than any image within the limit could need is
+      // refused before a codec reads a byte of it: reading it would only cost
+      // time and memory to fail later.
+      const std::optional<std::uint64_t> size = file.size();
+      if (!size || *size > kMaxImageFileBytes) return nullptr;
       return openByContent(ByteSource(std::move(file)));
     } catch (const std::bad_alloc&) {
       return nullptr;

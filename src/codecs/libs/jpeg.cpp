@@ -57,6 +57,12 @@ struct ErrorManager {
 
 void onMessage(j_common_ptr) {}
 
+// The markers before the first scan may hold a colour profile of up to 255
+// segments of 64 KiB, about 16 MiB, besides EXIF and XMP blocks. A header
+// still going after twice that is not a header: libjpeg would pass over
+// bytes that are no marker to the end of the file, however long it is.
+constexpr std::uint64_t kMaxHeaderBytes = 32 << 20;
+
 struct SourceManager {
   jpeg_source_mgr pub;
   ByteSource* bytes;
@@ -65,6 +71,7 @@ struct SourceManager {
   std::vector<std::uint8_t>* record;
   size_t recordLimit;
   bool overLimit;
+  std::uint64_t budget;  // bytes that may still be taken from the file
 };
 
 void initSource(j_decompress_ptr) {}
@@ -75,6 +82,8 @@ boolean fillInputBuffer(j_decompress_ptr cinfo) {
   // A file that ends early is damaged: the decode fails rather than
   // padding the picture with grey.
   if (chunk.size == 0) ERREXIT(cinfo, JERR_INPUT_EOF);
+  if (chunk.size > source->budget) ERREXIT(cinfo, JERR_BAD_LENGTH);
+  source->budget -= chunk.size;
   if (source->record != nullptr) {
     if (chunk.size > source->recordLimit - source->record->size()) {
       source->overLimit = true;
@@ -102,7 +111,8 @@ void skipInputData(j_decompress_ptr cinfo, long count) {
     n -= source->pub.bytes_in_buffer;
     source->pub.bytes_in_buffer = 0;
     if (source->record == nullptr) {
-      if (!source->bytes->skip(n)) ERREXIT(cinfo, JERR_INPUT_EOF);
+      if (n > source->budget || !source->bytes->skip(n)) ERREXIT(cinfo, JERR_INPUT_EOF);
+      source->budget -= n;
       return;
     }
     // Skipped segments are part of the file that is placed.
@@ -207,6 +217,7 @@ class JpegFrame final : public CodecFrame {
     jpeg_create_decompress(&cinfo_);
     created_ = true;
     source_.bytes = &bytes_;
+    source_.budget = kMaxHeaderBytes;
     source_.pub.init_source = initSource;
     source_.pub.fill_input_buffer = fillInputBuffer;
     source_.pub.skip_input_data = skipInputData;
@@ -218,7 +229,10 @@ class JpegFrame final : public CodecFrame {
     source_.recordLimit = SIZE_MAX;
     cinfo_.src = &source_.pub;
     jpeg_save_markers(&cinfo_, JPEG_APP0 + 1, 0xFFFF);
-    return jpeg_read_header(&cinfo_, TRUE) == JPEG_HEADER_OK;
+    if (jpeg_read_header(&cinfo_, TRUE) != JPEG_HEADER_OK) return false;
+    // Past the header no budget applies: the scans are as long as the image.
+    source_.budget = UINT64_MAX;
+    return true;
   }
 
   bool readScanlines(std::uint8_t* out, J_COLOR_SPACE space) {

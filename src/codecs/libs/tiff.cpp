@@ -1,54 +1,56 @@
 // TIFF through libtiff's RGBA reader, which knows every photometric form.
-// A TIFF's directories may sit anywhere in the file, so the file is held in
-// memory and libtiff reads it from there; only the first directory is used.
+// A TIFF's directories may sit anywhere in the file, so libtiff seeks: it
+// reads through positioned reads of the file itself, never a copy of it,
+// and takes only what the first directory and its strips or tiles point at.
 #include <tiffio.h>
 
 #include <algorithm>
 #include <cstdarg>
 #include <cstring>
+#include <limits>
 #include <mutex>
-#include <vector>
 
 #include "codecs/libs/codecs.h"
 
 namespace folio::codecs::libs {
 namespace {
 
-struct Memory {
-  std::vector<std::uint8_t> data;
+// libtiff's view of the file: where it has got to, and how long it is.
+struct Cursor {
+  ByteSource* bytes;
+  toff_t size;
   toff_t at = 0;
 };
 
-Memory* memoryOf(thandle_t handle) { return static_cast<Memory*>(handle); }
+Cursor* cursorOf(thandle_t handle) { return static_cast<Cursor*>(handle); }
 
 tmsize_t readProc(thandle_t handle, void* out, tmsize_t size) {
-  Memory* m = memoryOf(handle);
-  if (size <= 0 || m->at >= m->data.size()) return 0;
-  const size_t n = std::min(static_cast<size_t>(size), m->data.size() - m->at);
-  std::memcpy(out, m->data.data() + m->at, n);
-  m->at += n;
+  Cursor* c = cursorOf(handle);
+  if (size <= 0 || c->at >= c->size) return 0;
+  const auto wanted =
+      static_cast<size_t>(std::min<toff_t>(static_cast<toff_t>(size), c->size - c->at));
+  const size_t n = c->bytes->readAt(c->at, out, wanted);
+  c->at += n;
   return static_cast<tmsize_t>(n);
 }
 
 tmsize_t writeProc(thandle_t, void*, tmsize_t) { return 0; }
 
 toff_t seekProc(thandle_t handle, toff_t offset, int whence) {
-  Memory* m = memoryOf(handle);
-  const toff_t base = whence == SEEK_CUR ? m->at : whence == SEEK_END ? m->data.size() : 0;
-  m->at = base + offset;
-  return m->at;
+  Cursor* c = cursorOf(handle);
+  const toff_t base = whence == SEEK_CUR ? c->at : whence == SEEK_END ? c->size : 0;
+  // An offset that wraps is a damaged file; libtiff takes the error value.
+  if (offset > std::numeric_limits<toff_t>::max() - base) return static_cast<toff_t>(-1);
+  c->at = base + offset;
+  return c->at;
 }
 
 int closeProc(thandle_t) { return 0; }
 
-toff_t sizeProc(thandle_t handle) { return memoryOf(handle)->data.size(); }
+toff_t sizeProc(thandle_t handle) { return cursorOf(handle)->size; }
 
-int mapProc(thandle_t handle, void** base, toff_t* size) {
-  Memory* m = memoryOf(handle);
-  *base = m->data.data();
-  *size = m->data.size();
-  return 1;
-}
+// Nothing is mapped: libtiff falls back on reads.
+int mapProc(thandle_t, void**, toff_t*) { return 0; }
 
 void unmapProc(thandle_t, void*, toff_t) {}
 
@@ -85,12 +87,15 @@ class TiffFrame final : public CodecFrame {
 
   bool open() override {
     silenceLibraryWide();
-    if (!bytes_.readRest(&memory_.data)) return false;
+    const auto size = bytes_.fileSize();
+    if (!size) return false;
+    cursor_.bytes = &bytes_;
+    cursor_.size = *size;
     const std::unique_ptr<TIFFOpenOptions, OptionsDeleter> options(TIFFOpenOptionsAlloc());
     if (!options) return false;
     TIFFOpenOptionsSetErrorHandlerExtR(options.get(), quiet, nullptr);
     TIFFOpenOptionsSetWarningHandlerExtR(options.get(), quiet, nullptr);
-    tiff_ = TIFFClientOpenExt("image", "r", &memory_, readProc, writeProc, seekProc, closeProc,
+    tiff_ = TIFFClientOpenExt("image", "rm", &cursor_, readProc, writeProc, seekProc, closeProc,
                               sizeProc, mapProc, unmapProc, options.get());
     if (tiff_ == nullptr) return false;
     if (TIFFGetField(tiff_, TIFFTAG_IMAGEWIDTH, &info_.width) != 1 ||
@@ -162,7 +167,7 @@ class TiffFrame final : public CodecFrame {
     }
   }
 
-  Memory memory_;
+  Cursor cursor_{};
   TIFF* tiff_ = nullptr;
 };
 

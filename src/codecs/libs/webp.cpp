@@ -1,15 +1,61 @@
 // WebP through libwebp. Its demuxer finds the first frame of an animation
 // as readily as the one image of a still file; that frame is decoded alone,
 // as stored, without blending it onto a canvas.
+//
+// The demuxer wants its data in memory, so the container is walked here
+// first and only what the first frame needs is read: the extended header,
+// the animation header, the frame with its alpha. Metadata, colour profiles
+// and later frames stay in the file. What is kept is bounded by the size the
+// file announces for its image, so a small header over gigabytes of data
+// costs nothing.
 #include <webp/decode.h>
 #include <webp/demux.h>
 
+#include <algorithm>
+#include <cstring>
+#include <optional>
 #include <vector>
 
 #include "codecs/libs/codecs.h"
 
 namespace folio::codecs::libs {
 namespace {
+
+constexpr size_t kRiffHeaderSize = 12;
+constexpr size_t kChunkHeaderSize = 8;
+constexpr size_t kExtendedHeaderSize = 10;   // the VP8X chunk's payload
+constexpr size_t kBitstreamHeaderSize = 10;  // a VP8 frame's tag, start code and size
+
+// The first frame must lie within this many bytes of the file's start,
+// twice the largest image's pixels at 4 bytes a pixel.
+constexpr std::uint64_t kMaxFrameEnd = 2 * kMaxImageBytes;
+// The frame's coded data may take at most this much a pixel, and this much
+// besides for its headers and tables: lossless coding of noise can take more
+// than the 4 bytes of the decoded pixel, and nothing real comes near 8.
+constexpr std::uint64_t kMaxCodedBytesPerPixel = 8;
+constexpr std::uint64_t kCodedBytesSlack = 64 * 1024;
+
+bool isChunk(const std::uint8_t* fourcc, const char* name) {
+  return std::memcmp(fourcc, name, 4) == 0;
+}
+
+std::uint32_t le24(const std::uint8_t* p) { return p[0] | (p[1] << 8) | (p[2] << 16); }
+
+// The size a VP8 or VP8L bitstream announces in its first bytes; none when
+// they are not the start of one. (WebPGetInfo would also want the whole
+// first partition of a lossy frame.)
+std::optional<std::uint64_t> announcedPixels(const std::uint8_t* fourcc,
+                                             const std::uint8_t* payload, size_t size) {
+  if (isChunk(fourcc, "VP8 ") && size >= 10 && payload[3] == 0x9D && payload[4] == 0x01 &&
+      payload[5] == 0x2A) {
+    return std::uint64_t(le16(payload + 6) & 0x3FFF) * (le16(payload + 8) & 0x3FFF);
+  }
+  if (isChunk(fourcc, "VP8L") && size >= 5 && payload[0] == 0x2F) {
+    const std::uint32_t bits = le32(payload + 1);
+    return std::uint64_t((bits & 0x3FFF) + 1) * (((bits >> 14) & 0x3FFF) + 1);
+  }
+  return std::nullopt;
+}
 
 struct DemuxDeleter {
   void operator()(WebPDemuxer* demux) const { WebPDemuxDelete(demux); }
@@ -25,7 +71,7 @@ class WebpFrame final : public CodecFrame {
   WebpFrame& operator=(const WebpFrame&) = delete;
 
   bool open() override {
-    if (!bytes_.readRest(&data_)) return false;
+    if (!readFirstFrame()) return false;
     const WebPData whole{data_.data(), data_.size()};
     demux_.reset(WebPDemux(&whole));
     if (!demux_) return false;
@@ -43,6 +89,72 @@ class WebpFrame final : public CodecFrame {
   }
 
  private:
+  // Copies the RIFF header and the chunks the first frame needs into data_,
+  // with the RIFF size made to match, so that the demuxer sees a whole file.
+  bool readFirstFrame() {
+    data_.resize(kRiffHeaderSize);
+    if (bytes_.read(data_.data(), kRiffHeaderSize) != kRiffHeaderSize) return false;
+    const std::uint64_t end =
+        std::min<std::uint64_t>(std::uint64_t{kChunkHeaderSize} + le32(&data_[4]), kMaxFrameEnd);
+    std::uint64_t at = kRiffHeaderSize;
+    std::optional<std::uint64_t> budget;  // coded bytes the frame may still take
+    for (;;) {
+      std::uint8_t header[kChunkHeaderSize];
+      if (at + kChunkHeaderSize > end ||
+          bytes_.read(header, kChunkHeaderSize) != kChunkHeaderSize) {
+        return false;
+      }
+      const std::uint32_t size = le32(header + 4);
+      const std::uint64_t padded = std::uint64_t{size} + (size & 1);
+      const bool first = at == kRiffHeaderSize;
+      at += kChunkHeaderSize;
+      if (at + size > end) return false;
+      const bool extended = isChunk(header, "VP8X");
+      const bool still = isChunk(header, "VP8 ") || isChunk(header, "VP8L");
+      const bool animated = isChunk(header, "ANMF");
+      const bool alpha = isChunk(header, "ALPH");
+      if (first && !extended && !still) return false;
+      if (!extended && !still && !animated && !alpha && !isChunk(header, "ANIM")) {
+        // Metadata and whatever else: not needed for the pixels.
+        if (!bytes_.skip(static_cast<size_t>(std::min(padded, end - at)))) return false;
+        at += padded;
+        continue;
+      }
+      if (extended && size < kExtendedHeaderSize) return false;
+      const size_t kept = data_.size();
+      const size_t known = std::min<size_t>(size, extended ? kExtendedHeaderSize
+                                                  : still  ? kBitstreamHeaderSize
+                                                           : 0);
+      data_.insert(data_.end(), header, header + kChunkHeaderSize);
+      data_.resize(kept + kChunkHeaderSize + known);
+      if (bytes_.read(&data_[kept + kChunkHeaderSize], known) != known) return false;
+      const std::uint8_t* payload = &data_[kept + kChunkHeaderSize];
+      // The size the image announces, the canvas or the one image, bounds
+      // what its data may take.
+      if (!budget) {
+        const auto pixels =
+            extended ? std::optional<std::uint64_t>(std::uint64_t(le24(payload + 4) + 1) *
+                                                    (le24(payload + 7) + 1))
+                     : announcedPixels(header, payload, known);
+        if (!pixels || *pixels == 0 || *pixels > kMaxImagePixels) return false;
+        budget = *pixels * kMaxCodedBytesPerPixel + kCodedBytesSlack;
+      }
+      if (!extended) {
+        if (padded > *budget) return false;
+        *budget -= padded;
+      }
+      // The rest of the chunk, and its pad byte when the file has one.
+      const size_t rest = static_cast<size_t>(std::min(padded, end - at)) - known;
+      data_.resize(data_.size() + rest);
+      if (bytes_.read(&data_[kept + kChunkHeaderSize + known], rest) != rest) return false;
+      at += padded;
+      if (still || animated) break;
+    }
+    const auto riffSize = static_cast<std::uint32_t>(data_.size() - kChunkHeaderSize);
+    for (int i = 0; i < 4; ++i) data_[4 + i] = static_cast<std::uint8_t>(riffSize >> (8 * i));
+    return true;
+  }
+
   std::vector<std::uint8_t> data_;
   std::unique_ptr<WebPDemuxer, DemuxDeleter> demux_;
   WebPIterator frame_{};

@@ -239,6 +239,10 @@ class WicFactory final : public ImagingFactory {
   explicit WicFactory(ComPtr<IWICImagingFactory> factory) : factory_(std::move(factory)) {}
 
   std::unique_ptr<ImageFrame> openFirstFrame(const std::u16string& path) const override {
+    // A file far larger than any image within the limit could need is
+    // refused before the imaging component reads a byte of it.
+    const std::optional<std::uint64_t> size = platform::queryFileSize(path);
+    if (size && *size > kMaxImageFileBytes) return nullptr;
     try {
       return openFrame(path);
     } catch (const std::bad_alloc&) {
