@@ -162,7 +162,9 @@ TEST_F(RenderJob, TheLargestPageIsWrittenAlone) {
                                    pageOfSize(595.276, 841.89)}));
   EXPECT_EQ(r.out, expectedLines(3, 3, "DONE\t3"));
   EXPECT_EQ(listDir(out()), pageNames(1, 3, 3));
+#ifndef FOLIO_PEAK_MEMORY_INFLATED
   EXPECT_LT(r.peakKiB, 300 * 1024);
+#endif
 }
 
 TEST_F(RenderJob, DocumentsThatDoNotOpen) {
