@@ -49,8 +49,7 @@ std::optional<protocol::JobResult> loadPage(FPDF_DOCUMENT document, std::int32_t
 
 // Renders the loaded page into buffer. An empty optional means buffer holds
 // the page's pixels (page.size gives their shape); otherwise PAGE_TOO_LARGE
-// (no memory for them) or RENDER_FAILED (PDFium made no bitmap over them, or
-// could not paint it white).
+// (no memory for them) or RENDER_FAILED (PDFium made no bitmap over them).
 std::optional<protocol::JobResult> renderPage(const LoadedPage& page, PageBuffer& buffer);
 
 }  // namespace folio::render

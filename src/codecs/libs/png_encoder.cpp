@@ -3,6 +3,10 @@
 #include <isa-l/crc.h>
 #include <isa-l/igzip_lib.h>
 
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
+
 #include <algorithm>
 #include <bit>
 #include <cstdlib>
@@ -130,8 +134,8 @@ bool isFlatColour(const std::uint8_t* cur, size_t n) {
 // no next one to read or overwrite, is copied byte by byte.
 static_assert(std::endian::native == std::endian::little, "bgrToRgb reads little-endian words");
 
-void bgrToRgb(const std::uint8_t* __restrict bgr, std::uint32_t width,
-              std::uint8_t* __restrict rgb) {
+void bgrToRgbWords(const std::uint8_t* __restrict bgr, std::uint32_t width,
+                   std::uint8_t* __restrict rgb) {
   const size_t last = size_t{width} - 1;
   for (size_t x = 0; x < last; ++x) {
     std::uint32_t word;
@@ -143,6 +147,33 @@ void bgrToRgb(const std::uint8_t* __restrict bgr, std::uint32_t width,
   rgb[3 * last + 1] = bgr[3 * last + 1];
   rgb[3 * last + 2] = bgr[3 * last];
 }
+
+#if defined(__x86_64__)
+// Five pixels at a time with one byte shuffle, on processors that have it
+// (nearly all): the word loop above took half of the encoder's own time.
+// Each step reads and writes 16 bytes; the last of them belongs to the next
+// pixel, which the next step (or the tail) writes again.
+__attribute__((target("ssse3"))) void bgrToRgbShuffle(const std::uint8_t* __restrict bgr,
+                                                      std::uint32_t width,
+                                                      std::uint8_t* __restrict rgb) {
+  const __m128i order = _mm_setr_epi8(2, 1, 0, 5, 4, 3, 8, 7, 6, 11, 10, 9, 14, 13, 12, -1);
+  size_t x = 0;
+  for (; x + 6 <= width; x += 5) {
+    const __m128i pixels = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bgr + 3 * x));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(rgb + 3 * x), _mm_shuffle_epi8(pixels, order));
+  }
+  for (; x < width; ++x) {
+    rgb[3 * x] = bgr[3 * x + 2];
+    rgb[3 * x + 1] = bgr[3 * x + 1];
+    rgb[3 * x + 2] = bgr[3 * x];
+  }
+}
+
+using RowConverter = void (*)(const std::uint8_t*, std::uint32_t, std::uint8_t*);
+const RowConverter bgrToRgb = __builtin_cpu_supports("ssse3") ? bgrToRgbShuffle : bgrToRgbWords;
+#else
+constexpr auto bgrToRgb = bgrToRgbWords;
+#endif
 
 // What one thread keeps from one page to the next: the compressor's state and
 // its level buffer, the band and the output buffer. Pages of a document are
