@@ -141,7 +141,8 @@ bench_document() {
     printf 'folio time / mutool:    %.2f (target <= %s: %s)\n' "$vs_mutool" "$mutool_target" \
       "$(at_most "$vs_mutool" "$mutool_target")"
   fi
-  printf 'folio bytes / pdftoppm: %.2f (target <= 1.2: %s)\n' "$vs_bytes" "$(at_most "$vs_bytes" 1.2)"
+  printf 'folio bytes / pdftoppm: %.2f (target <= 1.2: %s)\n' "$vs_bytes" \
+    "$(at_most "$vs_bytes" 1.2)"
   printf 'folio peak - floor peak: %.1f MiB (target <= two pages, %.1f MiB: %s)\n' \
     "$above_floor" "$two_pages" "$(at_most "$above_floor" "$two_pages")"
   rm -rf "$dir"

@@ -244,7 +244,8 @@ TEST_F(RenderJob, AFailureKeepsTheEarlierPagesAndEndsTheJob) {
   for (const Case& c : cases) {
     const std::string output = dir_ / c.what;
     std::filesystem::create_directory(output);
-    if (c.inTheWay) writeFile(output + "/" + render::makePageFileName(c.inTheWay, 10), "in the way");
+    const std::string inTheWay = output + "/" + render::makePageFileName(c.inTheWay, 10);
+    if (c.inTheWay) writeFile(inTheWay, "in the way");
     std::vector<PageSpec> pages(10, pageOfSize(20, 20));
     if (c.tooLarge) pages[c.tooLarge - 1] = pageOfSize(14400, 14400);
     const RunResult r = run(makePdf(pages), output);
@@ -257,7 +258,7 @@ TEST_F(RenderJob, AFailureKeepsTheEarlierPagesAndEndsTheJob) {
       EXPECT_EQ(decodePng(readFile(output + "/" + render::makePageFileName(page, 10))).width, 40u);
     }
     if (c.inTheWay) {
-      EXPECT_EQ(readFile(output + "/" + render::makePageFileName(c.inTheWay, 10)), "in the way");
+      EXPECT_EQ(readFile(inTheWay), "in the way");
     }
   }
 }
