@@ -8,12 +8,12 @@
 
 #include <cstddef>
 
-// On 32-bit Windows PDFium's API functions use the stdcall convention.
-#if defined(_WIN32) && !defined(_WIN64)
-#define FPDF_CALLCONV __stdcall
-#else
+// The C calling convention on every platform, 32-bit Windows included: the
+// pdfium.dll we ship is built that way (its functions return with a plain
+// ret and leave the arguments to the caller). Declared stdcall, each call
+// would leave the caller's stack off by the size of its arguments, which
+// shows only where the compiler addresses locals from the stack pointer.
 #define FPDF_CALLCONV
-#endif
 
 extern "C" {
 

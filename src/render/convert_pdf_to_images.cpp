@@ -1,16 +1,15 @@
 #include "render/convert_pdf_to_images.h"
 
 #include <optional>
-#include <vector>
+#include <string>
 
 #include "pdfium/holders.h"
 #include "platform/files.h"
 #include "platform/native_path.h"
-#include "platform/native_path.h"
 #include "protocol/text_encoding.h"
 #include "render/page_file_name.h"
-#include "render/page_geometry.h"
-#include "render/png_writer.h"
+#include "render/page_writer_thread.h"
+#include "render/render_page.h"
 
 namespace folio::render {
 namespace {
@@ -18,12 +17,6 @@ namespace {
 using protocol::JobResult;
 using protocol::makeErrorResult;
 namespace results = protocol::results;
-
-// Annotations are drawn, and PDFium keeps only a small image cache, so that
-// memory stays flat across a long document.
-constexpr int kRenderFlags = FPDF_ANNOT | FPDF_RENDER_LIMITEDIMAGECACHE;
-
-constexpr FPDF_DWORD kOpaqueWhite = 0xFFFFFFFF;
 
 JobResult loadFailure(unsigned long error) {
   switch (error) {
@@ -43,59 +36,85 @@ void report(const protocol::ProgressCallback& progress, std::int32_t current, st
   if (progress) progress(current, total, name);
 }
 
-// Renders page index of document and writes it into outputDirectory. An
-// empty optional means the page is done.
-std::optional<JobResult> convertPage(FPDF_DOCUMENT document, std::int32_t index,
-                                     std::int32_t pageCount,
-                                     const std::u16string& outputDirectory,
-                                     const protocol::ProgressCallback& progress) {
-  pdfium::ScopedPage page(FPDF_LoadPage(document, index));
-  if (!page) return makeErrorResult(results::renderFailed);
+// A page handed to the writer and not yet collected.
+struct PageInFlight {
+  std::int32_t number;
+  std::string fileName;
+  PageBuffer* pixels;
+};
 
-  const double width = FPDF_GetPageWidthF(page.get());
-  const double height = FPDF_GetPageHeightF(page.get());
-  const std::int32_t rotation = FPDFPage_GetRotation(page.get());
-  if (!isRenderablePage(width, height, rotation)) return makeErrorResult(results::pageTooLarge);
-  const std::optional<PageBitmapSize> size = pageBitmapSize(width, height);
-  if (!size) return makeErrorResult(results::pageTooLarge);
+// The pages of one job: PDFium renders each on the job's thread while the page
+// before is encoded and written on the writer's. Two buffers take turns, so at
+// most two pages' pixels exist; a page of more than PageBuffer::kKeptBytes is
+// rendered and written alone, so that the largest pages never share the
+// memory (the 32-bit build's address space has little to spare).
+class PagePipeline {
+ public:
+  PagePipeline(std::int32_t pageCount, const std::u16string& outputDirectory,
+               const protocol::ProgressCallback& progress)
+      : pageCount_(pageCount), outputDirectory_(outputDirectory), progress_(progress) {}
 
-  std::vector<std::uint8_t> pixels;
-  try {
-    pixels.assign(size->bytes, 0xFF);
-  } catch (...) {
-    return makeErrorResult(results::pageTooLarge);
+  // Renders page index and hands it to the writer. An empty optional means
+  // the page is on its way; every page before it is then written and
+  // reported.
+  std::optional<JobResult> convertPage(FPDF_DOCUMENT document, std::int32_t index) {
+    const bool overlaps = writer_.overlaps();
+    PageBuffer& buffer = buffers_[overlaps ? index % 2 : 0];
+    LoadedPage page;
+    std::optional<JobResult> failure = loadPage(document, index, page);
+    const bool large = page.size.bytes > PageBuffer::kKeptBytes;
+    const bool alone = large || !overlaps;
+    if (!failure && alone) {
+      if (auto earlier = finishPageInFlight()) return earlier;
+      if (large) buffers_[(index + 1) % 2].release();
+    }
+    if (!failure) failure = renderPage(page, buffer);
+    // The page before counts first: if it failed, the job ends with its
+    // failure, as it would have had this page never been rendered.
+    if (auto earlier = finishPageInFlight()) return earlier;
+    if (failure) return failure;
+
+    const std::int32_t pageNumber = index + 1;
+    std::string fileName = makePageFileName(pageNumber, pageCount_);
+    std::u16string wideName;
+    try {
+      wideName = protocol::utf8ToWide(fileName);
+    } catch (...) {
+      return makeErrorResult(results::cannotWritePage);
+    }
+    const PageBitmapSize& size = page.size;
+    writer_.start({platform::joinPath(outputDirectory_, wideName), buffer.data(),
+                   static_cast<std::uint32_t>(size.width), static_cast<std::uint32_t>(size.height),
+                   static_cast<std::uint32_t>(size.stride)});
+    inFlight_ = PageInFlight{pageNumber, std::move(fileName), &buffer};
+    if (alone) return finishPageInFlight();
+    return std::nullopt;
   }
-  // Declared after the pixels, so that it is destroyed before them.
-  pdfium::ScopedBitmap bitmap(
-      FPDFBitmap_CreateEx(size->width, size->height, FPDFBitmap_BGR, pixels.data(), size->stride));
-  if (!bitmap) return makeErrorResult(results::renderFailed);
-  FPDFBitmap_FillRect(bitmap.get(), 0, 0, size->width, size->height, kOpaqueWhite);
-  // The page's own rotation is already part of how PDFium lays the page out
-  // (its reported width and height are those of the turned page), so no
-  // further turn is asked for: a second one would turn the page twice and
-  // squeeze it into the wrong shape.
-  FPDF_RenderPageBitmap(bitmap.get(), page.get(), 0, 0, size->width, size->height, 0,
-                        kRenderFlags);
 
-  const std::int32_t pageNumber = index + 1;
-  const std::string fileName = makePageFileName(pageNumber, pageCount);
-  std::u16string wideName;
-  try {
-    wideName = protocol::utf8ToWide(fileName);
-  } catch (...) {
-    return makeErrorResult(results::cannotWritePage);
+  // Waits for the page handed over, if any, and reports it once it is named.
+  // An empty optional means it was written (or there was none).
+  std::optional<JobResult> finishPageInFlight() {
+    if (!inFlight_) return std::nullopt;
+    const platform::IoStatus written = writer_.collect();
+    const PageInFlight page = std::move(*inFlight_);
+    inFlight_.reset();
+    page.pixels->trim();
+    if (written == platform::IoStatus::diskFull) return makeErrorResult(results::diskFullPage);
+    if (written != platform::IoStatus::ok) return makeErrorResult(results::cannotWritePage);
+    report(progress_, page.number, pageCount_, page.fileName);
+    return std::nullopt;
   }
-  const std::u16string outputPath = platform::joinPath(outputDirectory, wideName);
-  const platform::IoStatus written = writePngFile(outputPath, pixels.data(),
-                                                  static_cast<std::uint32_t>(size->width),
-                                                  static_cast<std::uint32_t>(size->height),
-                                                  static_cast<std::uint32_t>(size->stride));
-  if (written == platform::IoStatus::diskFull) return makeErrorResult(results::diskFullPage);
-  if (written != platform::IoStatus::ok) return makeErrorResult(results::cannotWritePage);
 
-  report(progress, pageNumber, pageCount, fileName);
-  return std::nullopt;
-}
+ private:
+  const std::int32_t pageCount_;
+  const std::u16string& outputDirectory_;
+  const protocol::ProgressCallback& progress_;
+  PageBuffer buffers_[2];
+  std::optional<PageInFlight> inFlight_;
+  // After the buffers: the writer is stopped, its page finished, before the
+  // pixels it borrows are freed.
+  PageWriterThread writer_;
+};
 
 }  // namespace
 
@@ -118,11 +137,11 @@ JobResult convertPdfToImages(const std::u16string& pdfPath, const std::u16string
   if (pageCount < 1) return makeErrorResult(results::pdfDamaged);
 
   report(progress, 0, pageCount, std::string());
+  PagePipeline pages(pageCount, outputDirectory, progress);
   for (std::int32_t index = 0; index < pageCount; ++index) {
-    if (auto failure = convertPage(document.get(), index, pageCount, outputDirectory, progress)) {
-      return *failure;
-    }
+    if (auto failure = pages.convertPage(document.get(), index)) return *failure;
   }
+  if (auto failure = pages.finishPageInFlight()) return *failure;
   return protocol::makeSuccessResult(pageCount);
 }
 

@@ -8,6 +8,7 @@
 #include <unistd.h>
 #include <zlib.h>
 
+#include <cstdio>
 #include <filesystem>
 
 #include "decode_fixtures.h"
@@ -343,12 +344,18 @@ TEST(Faults, OutputFolderTakenAwayMidJob) {
     ASSERT_GE(r.out.size(), 20u);
     EXPECT_EQ(r.out.substr(r.out.size() - 19), "ERROR\tCANNOT_WRITE\n") << c.what;
     const std::string kept = fs::exists(dir / "moved") ? dir / "moved" : pages;
-    const auto files = listDir(kept);
-    // Exactly the pages reported, each whole: no temporary file, no extra page.
+    auto files = listDir(kept);
+    // Exactly the pages reported, each whole, and no extra page. The page the
+    // writer had in hand when the folder went may leave its temporary file:
+    // once the folder is read-only, or no longer at its path, the worker
+    // cannot remove it.
     const auto reported = static_cast<size_t>(std::count(r.out.begin(), r.out.end(), '\n')) - 2;
     EXPECT_GE(reported, 2u) << c.what;
     EXPECT_LT(reported, 30u) << c.what;
-    ASSERT_EQ(files.size(), reported) << c.what;
+    char inHand[32];
+    std::snprintf(inHand, sizeof inHand, "page_%03zu.png.tmp", reported + 1);
+    std::erase(files, std::string(inHand));
+    ASSERT_EQ(files.size(), reported) << c.what << ": " << testing::PrintToString(files);
     for (const auto& name : files) {
       EXPECT_EQ(name.size(), 12u) << name;  // page_NNN.png, never page_NNN.png.tmp
       const std::string png = readFile(kept + "/" + name);

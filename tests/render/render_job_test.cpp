@@ -154,6 +154,19 @@ TEST_F(RenderJob, PageSizesAndLimits) {
   }
 }
 
+// The largest page allowed, between two ordinary ones: it is rendered and
+// written alone, so the job holds its pixels and little else (two buffers
+// of it, or the whole file in memory, would pass 500 MiB).
+TEST_F(RenderJob, TheLargestPageIsWrittenAlone) {
+  const RunResult r = run(makePdf({pageOfSize(595.276, 841.89), pageOfSize(2730.5, 8192),
+                                   pageOfSize(595.276, 841.89)}));
+  EXPECT_EQ(r.out, expectedLines(3, 3, "DONE\t3"));
+  EXPECT_EQ(listDir(out()), pageNames(1, 3, 3));
+#ifndef FOLIO_PEAK_MEMORY_INFLATED
+  EXPECT_LT(r.peakKiB, 300 * 1024);
+#endif
+}
+
 TEST_F(RenderJob, DocumentsThatDoNotOpen) {
   const std::string pdf = makePdf({PageSpec{}});
   writeFile(dir_ / "plain.pdf", pdf);
@@ -211,15 +224,43 @@ TEST_F(RenderJob, AStaleTemporaryFileIsReplaced) {
   EXPECT_EQ(decodePng(readFile(page("page_001.png"))).width, 40u);
 }
 
+// Page k fails while page k + 1 may already be rendered: pages 1 to k - 1
+// are named and reported, and nothing else is left. A page that cannot be
+// written counts before the next page's own failure.
 TEST_F(RenderJob, AFailureKeepsTheEarlierPagesAndEndsTheJob) {
-  writeFile(page("page_005.png"), "in the way");
-  const RunResult r = run(makePdf(std::vector<PageSpec>(10, pageOfSize(20, 20))));
-  EXPECT_EQ(r.out, expectedLines(10, 4, "ERROR\tCANNOT_WRITE"));
-  EXPECT_EQ(r.exitCode, 31);
-  std::vector<std::string> expected = pageNames(1, 5, 10);
-  EXPECT_EQ(listDir(out()), expected);
-  EXPECT_EQ(readFile(page("page_005.png")), "in the way");
-  for (int i = 0; i < 4; ++i) EXPECT_EQ(decodePng(readFile(page(expected[i]))).width, 40u);
+  struct Case {
+    const char* what;
+    int inTheWay;  // a file already at this page's name, 0 for none
+    int tooLarge;  // a page refused for its size, 0 for none
+    int reported;
+    const char* last;
+  };
+  const Case cases[] = {
+      {"page 5 cannot be created", 5, 0, 4, "ERROR\tCANNOT_WRITE"},
+      {"the last page cannot be created", 10, 0, 9, "ERROR\tCANNOT_WRITE"},
+      {"page 5 cannot be created, page 6 is too large", 5, 6, 4, "ERROR\tCANNOT_WRITE"},
+      {"page 5 is too large", 0, 5, 4, "ERROR\tPAGE_TOO_LARGE"},
+  };
+  for (const Case& c : cases) {
+    const std::string output = dir_ / c.what;
+    std::filesystem::create_directory(output);
+    const std::string inTheWay = output + "/" + render::makePageFileName(c.inTheWay, 10);
+    if (c.inTheWay) writeFile(inTheWay, "in the way");
+    std::vector<PageSpec> pages(10, pageOfSize(20, 20));
+    if (c.tooLarge) pages[c.tooLarge - 1] = pageOfSize(14400, 14400);
+    const RunResult r = run(makePdf(pages), output);
+    EXPECT_EQ(r.out, expectedLines(10, c.reported, c.last)) << c.what;
+    EXPECT_EQ(r.exitCode, std::string(c.last) == "ERROR\tPAGE_TOO_LARGE" ? 32 : 31) << c.what;
+    std::vector<std::string> expected = pageNames(1, c.reported, 10);
+    if (c.inTheWay) expected.push_back(render::makePageFileName(c.inTheWay, 10));
+    EXPECT_EQ(listDir(output), expected) << c.what;
+    for (int page = 1; page <= c.reported; ++page) {
+      EXPECT_EQ(decodePng(readFile(output + "/" + render::makePageFileName(page, 10))).width, 40u);
+    }
+    if (c.inTheWay) {
+      EXPECT_EQ(readFile(inTheWay), "in the way");
+    }
+  }
 }
 
 TEST_F(RenderJob, ATrailingSeparatorOnTheDirectoryWorks) {
@@ -251,15 +292,17 @@ class TmpfsMount {
 };
 
 TEST_F(RenderJob, AFullDiskIsReportedAndLeavesNoPartialPage) {
-  // Two small pages fit; the third, 1.4 MB of noise to encode, does not.
-  const std::string pdf = makeNoisePdf({{40, 40}, {40, 40}, {400, 400}});
+  // Two small pages fit; the third, 1.4 MB of noise to encode, does not. The
+  // small pages after it are rendered while it is still being written, and
+  // none of them may appear.
+  const std::string pdf = makeNoisePdf({{40, 40}, {40, 40}, {400, 400}, {40, 40}, {40, 40}});
   const TmpfsMount disk(dir_ / "disk", "size=512k");
   ASSERT_EQ(disk.error(), "") << "cannot mount a tmpfs for the full-disk test (root needed)";
   const RunResult r = run(pdf, dir_ / "disk");
-  EXPECT_EQ(r.out, expectedLines(3, 2, "ERROR\tDISK_FULL"));
+  EXPECT_EQ(r.out, expectedLines(5, 2, "ERROR\tDISK_FULL"));
   EXPECT_EQ(r.exitCode, 31);
-  EXPECT_EQ(listDir(dir_ / "disk"), pageNames(1, 2, 3));
-  for (const std::string& name : pageNames(1, 2, 3)) {
+  EXPECT_EQ(listDir(dir_ / "disk"), pageNames(1, 2, 5));
+  for (const std::string& name : pageNames(1, 2, 5)) {
     EXPECT_EQ(decodePng(readFile(dir_ / "disk/" + name)).width, 80u);
   }
 }

@@ -131,10 +131,15 @@ TEST(PngEncoder, EveryFilterDecodesToTheSamePixels) {
   struct Shape {
     std::uint32_t width, height, stride;
   };
-  const Shape shapes[] = {{1, 1, 4}, {5, 3, 16}, {1, 100, 3}, {100, 1, 300}, {257, 64, 772}};
-  const codecs::PngSettings settings[] = {
-      {1, codecs::PngFilter::none}, {2, codecs::PngFilter::up},
-      {2, codecs::PngFilter::adaptive}, {9, codecs::PngFilter::adaptive}, {}};
+  // The last two: more compressed data than one IDAT chunk holds, in bands
+  // that do not divide the height; rows too long for a whole band.
+  const Shape shapes[] = {{1, 1, 4},      {5, 3, 16},       {1, 100, 3},        {100, 1, 300},
+                          {257, 64, 772}, {800, 700, 2400}, {30000, 20, 90000}};
+  const codecs::PngSettings settings[] = {{0, codecs::PngFilter::none},
+                                          {1, codecs::PngFilter::sub},
+                                          {2, codecs::PngFilter::up},
+                                          {3, codecs::PngFilter::adaptive},
+                                          {}};
   unsigned seed = 0;
   for (const Shape& s : shapes) {
     const TestImage image = makeImage(s.width, s.height, s.stride, ++seed);
@@ -171,6 +176,7 @@ TEST(PngEncoder, RefusesImagesItCannotEncodeAndPassesOnSinkFailures) {
       {nullptr, 4, 4, 12}, {image.bytes.data(), 0, 4, 12}, {image.bytes.data(), 4, 0, 12},
       {image.bytes.data(), 4, 4, 11}};
   for (const auto& view : refused) EXPECT_EQ(codecs::encodePng(view, counting), IoStatus::other);
+  EXPECT_EQ(codecs::encodePng(image.view, counting, {4, codecs::PngFilter::none}), IoStatus::other);
   EXPECT_EQ(calls, 0);
   EXPECT_EQ(codecs::encodePng(image.view,
                                 [](const std::uint8_t*, size_t) { return IoStatus::diskFull; }),
