@@ -63,6 +63,12 @@ void onMessage(j_common_ptr) {}
 // bytes that are no marker to the end of the file, however long it is.
 constexpr std::uint64_t kMaxHeaderBytes = 32 << 20;
 
+// What is kept of a header for placing the file as stored. Camera files carry
+// a few blocks of 64 KiB at most (EXIF, XMP) and a colour profile of a few
+// KiB; a file whose header runs longer is decoded instead, so that a header
+// that turns out not to be one is never held whole.
+constexpr size_t kMaxRecordedHeaderBytes = 4 << 20;
+
 struct SourceManager {
   jpeg_source_mgr pub;
   ByteSource* bytes;
@@ -182,7 +188,9 @@ class JpegFrame final : public CodecFrame {
     // The bytes kept for placing never pass what the decoded image would
     // take, so a placed JPEG costs at most what decoding it would.
     source_.recordLimit = pixelBytes();
-    if (!info_.placeableJpeg || stored_.size() > source_.recordLimit) stopRecording();
+    if (!info_.placeableJpeg || source_.overLimit || stored_.size() > source_.recordLimit) {
+      stopRecording();
+    }
     return true;
   }
 
@@ -226,7 +234,7 @@ class JpegFrame final : public CodecFrame {
     source_.pub.next_input_byte = nullptr;
     source_.pub.bytes_in_buffer = 0;
     source_.record = &stored_;
-    source_.recordLimit = SIZE_MAX;
+    source_.recordLimit = kMaxRecordedHeaderBytes;
     cinfo_.src = &source_.pub;
     jpeg_save_markers(&cinfo_, JPEG_APP0 + 1, 0xFFFF);
     if (jpeg_read_header(&cinfo_, TRUE) != JPEG_HEADER_OK) return false;
