@@ -4,9 +4,9 @@
 
 #include "app/input_checks.h"
 #include "assemble/convert_images_to_pdf.h"
+#include "codecs/imaging.h"
 #include "platform/console.h"
 #include "platform/files.h"
-#include "codecs/imaging.h"
 #include "protocol/image_list.h"
 #include "protocol/job_result.h"
 #include "protocol/status_lines.h"

@@ -129,17 +129,17 @@ bool loadJpeg(FPDF_PAGEOBJECT image, const Bytes& jpeg) {
 }
 
 // An image decoded, turned and flattened into pixels.
-std::optional<JobResult> placeDecoded(FPDF_DOCUMENT document, int index,
-                                      codecs::ImageFrame* frame, double width, double height) {
+std::optional<JobResult> placeDecoded(FPDF_DOCUMENT document, int index, codecs::ImageFrame* frame,
+                                      double width, double height) {
   PageBuilder builder(width, height);
   {
     DecodedImage image;
     if (!decodeFrame(frame, &image)) return makeErrorResult(results::imageReadFailed);
     if (auto failure = builder.start()) return failure;
     // A view of the decoded rows: no pixel is copied here.
-    pdfium::ScopedBitmap bitmap(FPDFBitmap_CreateEx(
-        static_cast<int>(image.width), static_cast<int>(image.height), FPDFBitmap_BGR,
-        image.pixels.data(), static_cast<int>(image.stride)));
+    pdfium::ScopedBitmap bitmap(
+        FPDFBitmap_CreateEx(static_cast<int>(image.width), static_cast<int>(image.height),
+                            FPDFBitmap_BGR, image.pixels.data(), static_cast<int>(image.stride)));
     if (!bitmap) return makeErrorResult(results::imageBitmapTooLarge);
     if (!FPDFImageObj_SetBitmap(nullptr, 0, builder.image(), bitmap.get())) {
       return makeErrorResult(results::pdfCreateFailed);
@@ -176,8 +176,8 @@ std::optional<JobResult> buildPage(FPDF_DOCUMENT document, const codecs::Imaging
         PageBuilder builder(width, height);
         if (auto failure = builder.start()) return failure;
         if (loadJpeg(builder.image(), jpeg)) {
-          return builder.finish(document, index,
-                                placementMatrix(upright->transform, width, height), false);
+          return builder.finish(document, index, placementMatrix(upright->transform, width, height),
+                                false);
         }
         break;  // what PDFium does not take is decoded instead
       }

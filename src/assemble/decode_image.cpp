@@ -6,7 +6,6 @@
 #include <new>
 #include <utility>
 
-
 namespace folio::assemble {
 namespace {
 
@@ -67,13 +66,12 @@ bool decodeFrame(codecs::ImageFrame* frame, DecodedImage* image) {
   } catch (const std::bad_alloc&) {
     return false;
   }
-  flattenUpright(stored.get(), info.width, info.height, upright->transform,
-                 image->pixels.data(), image->stride);
+  flattenUpright(stored.get(), info.width, info.height, upright->transform, image->pixels.data(),
+                 image->stride);
   return true;
 }
 
-bool decodeImage(codecs::ImagingFactory* factory, const std::u16string& path,
-                 DecodedImage* image) {
+bool decodeImage(codecs::ImagingFactory* factory, const std::u16string& path, DecodedImage* image) {
   if (factory == nullptr || image == nullptr) return false;
   const auto frame = factory->openFirstFrame(path);
   return frame && decodeFrame(frame.get(), image);

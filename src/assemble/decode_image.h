@@ -40,7 +40,6 @@ std::optional<UprightFrame> uprightFrameOf(const codecs::FrameInfo& info);
 bool decodeFrame(codecs::ImageFrame* frame, DecodedImage* image);
 
 // Opens the file at path and decodes its first frame into image.
-bool decodeImage(codecs::ImagingFactory* factory, const std::u16string& path,
-                 DecodedImage* image);
+bool decodeImage(codecs::ImagingFactory* factory, const std::u16string& path, DecodedImage* image);
 
 }  // namespace folio::assemble

@@ -91,9 +91,8 @@ bool flattenFourOpaque(std::uint64_t a, std::uint64_t b, std::uint8_t* to) {
 }
 
 // Upright rows [y0, y1), columns [x0, x1).
-void flattenBlock(const std::uint8_t* stored, const Walk& walk, std::uint32_t x0,
-                  std::uint32_t x1, std::uint32_t y0, std::uint32_t y1, std::uint8_t* out,
-                  std::size_t stride) {
+void flattenBlock(const std::uint8_t* stored, const Walk& walk, std::uint32_t x0, std::uint32_t x1,
+                  std::uint32_t y0, std::uint32_t y1, std::uint8_t* out, std::size_t stride) {
   const std::ptrdiff_t step = walk.stepX;
   const CompositeTable& table = compositeTable();
   for (std::uint32_t y = y0; y < y1; ++y) {

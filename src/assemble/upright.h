@@ -16,8 +16,8 @@ enum class Transform : std::uint8_t {
   rotate180 = 2,
   rotate270 = 3,
   flipHorizontal = 8,
-  rotate90FlipHorizontal = 9,   // transpose
-  rotate270FlipHorizontal = 11, // transverse
+  rotate90FlipHorizontal = 9,    // transpose
+  rotate270FlipHorizontal = 11,  // transverse
   flipVertical = 16,
 };
 

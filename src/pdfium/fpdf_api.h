@@ -39,8 +39,7 @@ typedef struct FPDF_FILEWRITE_ {
 // from position into pBuf and answers nonzero on success.
 typedef struct FPDF_FILEACCESS_ {
   unsigned long m_FileLen;
-  int (*m_GetBlock)(void* param, unsigned long position, unsigned char* pBuf,
-                    unsigned long size);
+  int (*m_GetBlock)(void* param, unsigned long position, unsigned char* pBuf, unsigned long size);
   void* m_Param;
 } FPDF_FILEACCESS;
 
@@ -104,8 +103,8 @@ void FPDF_CALLCONV FPDFPage_InsertObject(FPDF_PAGE page, FPDF_PAGEOBJECT page_ob
 FPDF_BOOL FPDF_CALLCONV FPDFPage_GenerateContent(FPDF_PAGE page);
 
 // Bitmaps and rendering.
-FPDF_BITMAP FPDF_CALLCONV FPDFBitmap_CreateEx(int width, int height, int format,
-                                              void* first_scan, int stride);
+FPDF_BITMAP FPDF_CALLCONV FPDFBitmap_CreateEx(int width, int height, int format, void* first_scan,
+                                              int stride);
 FPDF_BOOL FPDF_CALLCONV FPDFBitmap_FillRect(FPDF_BITMAP bitmap, int left, int top, int width,
                                             int height, FPDF_DWORD color);
 void* FPDF_CALLCONV FPDFBitmap_GetBuffer(FPDF_BITMAP bitmap);
@@ -121,8 +120,7 @@ FPDF_PAGEOBJECT FPDF_CALLCONV FPDFPageObj_CreateNewRect(float x, float y, float 
 void FPDF_CALLCONV FPDFPageObj_Destroy(FPDF_PAGEOBJECT page_object);
 FPDF_BOOL FPDF_CALLCONV FPDFPageObj_SetFillColor(FPDF_PAGEOBJECT page_object, unsigned int R,
                                                  unsigned int G, unsigned int B, unsigned int A);
-FPDF_BOOL FPDF_CALLCONV FPDFPath_SetDrawMode(FPDF_PAGEOBJECT path, int fillmode,
-                                             FPDF_BOOL stroke);
+FPDF_BOOL FPDF_CALLCONV FPDFPath_SetDrawMode(FPDF_PAGEOBJECT path, int fillmode, FPDF_BOOL stroke);
 FPDF_BOOL FPDF_CALLCONV FPDFImageObj_SetBitmap(FPDF_PAGE* pages, int count,
                                                FPDF_PAGEOBJECT image_object, FPDF_BITMAP bitmap);
 FPDF_BOOL FPDF_CALLCONV FPDFImageObj_LoadJpegFileInline(FPDF_PAGE* pages, int count,

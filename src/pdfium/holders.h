@@ -27,8 +27,7 @@ using ScopedDocument = std::unique_ptr<std::remove_pointer_t<FPDF_DOCUMENT>, Doc
 using ScopedPage = std::unique_ptr<std::remove_pointer_t<FPDF_PAGE>, PageDeleter>;
 using ScopedBitmap = std::unique_ptr<std::remove_pointer_t<FPDF_BITMAP>, BitmapDeleter>;
 // Released (not destroyed) once a page takes the object over.
-using ScopedPageObject =
-    std::unique_ptr<std::remove_pointer_t<FPDF_PAGEOBJECT>, PageObjectDeleter>;
+using ScopedPageObject = std::unique_ptr<std::remove_pointer_t<FPDF_PAGEOBJECT>, PageObjectDeleter>;
 
 // The library is initialised for one job and destroyed when the job ends,
 // whichever way it ends.

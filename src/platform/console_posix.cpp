@@ -1,10 +1,10 @@
-#include "platform/console.h"
-
 #include <errno.h>
 #include <fcntl.h>
 #include <malloc.h>
 #include <signal.h>
 #include <unistd.h>
+
+#include "platform/console.h"
 
 namespace folio::platform {
 

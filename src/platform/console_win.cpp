@@ -1,6 +1,6 @@
-#include "platform/console.h"
-
 #include <windows.h>
+
+#include "platform/console.h"
 
 namespace folio::platform {
 namespace {

@@ -1,10 +1,9 @@
-#include "platform/files.h"
-
 #include <windows.h>
 
 #include <climits>
 #include <utility>
 
+#include "platform/files.h"
 #include "platform/win_support.h"
 
 namespace folio::platform {
@@ -71,8 +70,7 @@ File::WriteResult File::writeSome(const void* data, size_t size) {
 
 IoStatus File::flush() {
   if (!isOpen()) return IoStatus::other;
-  return FlushFileBuffers(handleOf(handle_)) ? IoStatus::ok
-                                             : win::statusOfError(GetLastError());
+  return FlushFileBuffers(handleOf(handle_)) ? IoStatus::ok : win::statusOfError(GetLastError());
 }
 
 void File::close() {
@@ -93,9 +91,8 @@ File openForReading(const std::u16string& path) {
 File createNewFile(const std::u16string& path, IoStatus* status) {
   IoStatus ignored;
   IoStatus& result = status ? *status : ignored;
-  const HANDLE handle =
-      CreateFileW(win::widePath(path), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                  FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+  const HANDLE handle = CreateFileW(win::widePath(path), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
   if (handle == INVALID_HANDLE_VALUE) {
     result = win::statusOfError(GetLastError());
     return File();

@@ -1,6 +1,6 @@
-#include "platform/native_path.h"
 #include "platform/native_path_posix.h"
 
+#include "platform/native_path.h"
 #include "platform/unicode.h"
 
 namespace folio::platform {

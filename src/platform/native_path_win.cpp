@@ -1,8 +1,8 @@
-#include "platform/native_path.h"
-
 #include <windows.h>
 
 #include <climits>
+
+#include "platform/native_path.h"
 
 namespace folio::platform {
 

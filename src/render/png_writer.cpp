@@ -1,22 +1,21 @@
 #include "render/png_writer.h"
 
-#include "platform/files.h"
 #include "codecs/png_encoder.h"
+#include "platform/files.h"
 
 namespace folio::render {
 namespace {
 
 // The whole file through the encoder, block by block as it comes.
 platform::IoStatus writePng(platform::File& file, const codecs::BgrImage& image) {
-  return codecs::encodePng(image, [&file](const std::uint8_t* data, size_t size) {
-    return file.writeAll(data, size);
-  });
+  return codecs::encodePng(
+      image, [&file](const std::uint8_t* data, size_t size) { return file.writeAll(data, size); });
 }
 
 }  // namespace
 
-platform::IoStatus writePngFile(const std::u16string& target, const std::uint8_t* pixels, std::uint32_t width,
-                 std::uint32_t height, std::uint32_t stride) {
+platform::IoStatus writePngFile(const std::u16string& target, const std::uint8_t* pixels,
+                                std::uint32_t width, std::uint32_t height, std::uint32_t stride) {
   if (!pixels || width == 0 || height == 0 ||
       std::uint64_t{height} * stride > std::uint64_t{UINT32_MAX} || stride / 3 < width) {
     return platform::IoStatus::other;

@@ -14,7 +14,7 @@ namespace folio::render {
 // half a page; an existing file at target is never replaced. Whenever the
 // result is not ok, nothing is left at target or at the temporary name; bad
 // arguments are IoStatus::other.
-platform::IoStatus writePngFile(const std::u16string& target, const std::uint8_t* pixels, std::uint32_t width,
-                 std::uint32_t height, std::uint32_t stride);
+platform::IoStatus writePngFile(const std::u16string& target, const std::uint8_t* pixels,
+                                std::uint32_t width, std::uint32_t height, std::uint32_t stride);
 
 }  // namespace folio::render

@@ -10,8 +10,8 @@
 #include <utility>
 #include <vector>
 
-#include "platform/files.h"
 #include "codecs/imaging.h"
+#include "platform/files.h"
 
 namespace folio::codecs::libs {
 

@@ -1,9 +1,10 @@
+#include "codecs/imaging.h"
+
 #include <algorithm>
 #include <cstring>
 #include <new>
 #include <utility>
 
-#include "codecs/imaging.h"
 #include "codecs/libs/codecs.h"
 
 namespace folio::codecs {

@@ -3,8 +3,8 @@
 // every jump lands in one of the small functions below that hold nothing but
 // plain values, so no C++ object is ever skipped.
 #include <csetjmp>
-#include <cstdio>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <vector>
 // clang-format off

@@ -1,17 +1,18 @@
 // The image codecs of the Windows Imaging Component: the platform picks the
 // decoder by the file's content, reads the EXIF orientation through its
 // metadata query and converts any stored pixel format to straight-alpha BGRA.
-#include <windows.h>
+#include "codecs/imaging.h"
+
 #include <objbase.h>
 #include <propidl.h>
 #include <wincodec.h>
+#include <windows.h>
 
 #include <algorithm>
 #include <new>
 #include <utility>
 #include <vector>
 
-#include "codecs/imaging.h"
 #include "codecs/wic/jpeg_markers.h"
 #include "platform/files.h"
 #include "platform/win_support.h"
@@ -89,8 +90,8 @@ bool decodesThrough(IWICImagingFactory* factory, IWICBitmapFrameDecode* frame, U
   for (UINT y = 0; y < height; y += kBand) {
     const WICRect rect{0, static_cast<INT>(y), static_cast<INT>(width),
                        static_cast<INT>(std::min(kBand, height - y))};
-    if (FAILED(converter->CopyPixels(&rect, width * 4, static_cast<UINT>(band.size()),
-                                     band.data()))) {
+    if (FAILED(
+            converter->CopyPixels(&rect, width * 4, static_cast<UINT>(band.size()), band.data()))) {
       return false;
     }
   }
@@ -150,8 +151,8 @@ class WicFrame final : public ImageFrame {
                                      WICBitmapPaletteTypeCustom))) {
       return false;
     }
-    return SUCCEEDED(converter->CopyPixels(nullptr, info_.width * 4, static_cast<UINT>(size),
-                                           bgra));
+    return SUCCEEDED(
+        converter->CopyPixels(nullptr, info_.width * 4, static_cast<UINT>(size), bgra));
   }
 
  private:
@@ -188,8 +189,7 @@ class WicFrame final : public ImageFrame {
     }
     const ComPtr<IWICBitmapFrameDecode> frame(rawFrame);
     UINT width = 0, height = 0;
-    if (FAILED(frame->GetSize(&width, &height)) || width != info_.width ||
-        height != info_.height) {
+    if (FAILED(frame->GetSize(&width, &height)) || width != info_.width || height != info_.height) {
       return StoredJpeg::decode;
     }
     if (!decodesThrough(factory_, frame.get(), width, height)) return StoredJpeg::refused;

@@ -1,14 +1,15 @@
 // The PNG encoder of the Windows Imaging Component, writing through a stream
 // of our own that hands every byte on as the encoder produces it.
-#include <windows.h>
+#include "codecs/png_encoder.h"
+
 #include <objidl.h>
 #include <wincodec.h>
+#include <windows.h>
 
 #include <atomic>
 #include <climits>
 #include <cstring>
 
-#include "codecs/png_encoder.h"
 #include "platform/win_support.h"
 
 namespace folio::codecs {
@@ -58,10 +59,10 @@ class SinkStream final : public IStream {
   // Only where the stream already is can be asked for or sought to.
   HRESULT STDMETHODCALLTYPE Seek(LARGE_INTEGER move, DWORD origin,
                                  ULARGE_INTEGER* newPosition) override {
-    const bool here = (origin == STREAM_SEEK_CUR && move.QuadPart == 0) ||
-                      (origin == STREAM_SEEK_SET &&
-                       static_cast<ULONGLONG>(move.QuadPart) == position_) ||
-                      (origin == STREAM_SEEK_END && move.QuadPart == 0);
+    const bool here =
+        (origin == STREAM_SEEK_CUR && move.QuadPart == 0) ||
+        (origin == STREAM_SEEK_SET && static_cast<ULONGLONG>(move.QuadPart) == position_) ||
+        (origin == STREAM_SEEK_END && move.QuadPart == 0);
     if (!here) return STG_E_INVALIDFUNCTION;
     if (newPosition) newPosition->QuadPart = position_;
     return S_OK;
