@@ -72,7 +72,8 @@ TEST(Entry, CommandLinesAndTheirInputsAndOutputs) {
     // Observed under Wine: stray bytes do not survive the trip to UTF-16, and
     // the name with 0xE8 opens the file named with 0xE9.
     if (args.size() > 1 && args[1].find('\xE9') != std::string::npos &&
-        leftOutOnWindows(&skipped, args[1], "a name that is not UTF-8 has no Windows form")) {
+        leftOutOnWindows(&skipped, "row " + std::to_string(i) + ", a name that is not UTF-8",
+                         "Windows names are UTF-16")) {
       continue;
     }
     if (args.size() == 4 && args[3] == "NEW") {
