@@ -9,14 +9,11 @@
 namespace folio::test {
 
 struct DecodedPng {
-  std::uint32_t width = 0;
-  std::uint32_t height = 0;
-  int bitDepth = 0;
-  int colorType = 0;  // PNG colour type: 2 is truecolour without alpha
-  bool hasPhys = false;
-  std::uint32_t physX = 0, physY = 0;
-  int physUnit = 0;  // 1: pixels per metre
-  std::vector<std::uint8_t> rgb;  // width * 3 bytes a row, as stored
+  std::uint32_t width = 0, height = 0;
+  std::uint32_t bitDepth = 0, colorType = 0;  // as the header stores them: 8 and 2 for 8-bit RGB
+  std::uint32_t physX = 0, physY = 0;         // the pHYs chunk, 0 when there is none
+  std::uint32_t physUnit = 0;                 // 1: pixels per metre
+  std::vector<std::uint8_t> rgb;              // width * 3 bytes a row
 
   // The pixel at (x, y) as red, green, blue.
   std::vector<int> at(std::uint32_t x, std::uint32_t y) const {
@@ -25,9 +22,10 @@ struct DecodedPng {
   }
 };
 
-// Decodes a whole PNG from its bytes; throws std::runtime_error with
-// libpng's message when libpng refuses it.
-DecodedPng decodePng(const std::string& bytes);
+// Decodes a whole PNG from its bytes, or with `pixels` false reads its
+// header and pHYs only; throws std::runtime_error with libpng's message when
+// libpng refuses it.
+DecodedPng decodePng(const std::string& bytes, bool pixels = true);
 
 // Runs pngcheck on a file: empty when pngcheck finds it clean, its report
 // otherwise.

@@ -1,3 +1,5 @@
+// The one PDF fixture builder: documents made and saved with PDFium, and read
+// back with it.
 #pragma once
 
 #include <cstdint>
@@ -15,16 +17,21 @@ struct PageSpec {
   double width = 612;
   double height = 792;
   int rotation = 0;  // quarter turns clockwise
-  std::vector<FilledRect> rects;
+  std::vector<FilledRect> rects = {};
+  // When not 0, the page is covered by an image of random pixels from this
+  // seed, one per point: a page no PNG encoder can shrink much.
+  unsigned noiseSeed = 0;
 };
 
-// A PDF document with these pages, made and saved with PDFium.
 std::string makePdf(const std::vector<PageSpec>& pages);
 
 struct PageInfo {
   double width;
   double height;
 };
+
+// Noise pages of these sizes (see PageSpec::noiseSeed).
+std::string makeNoisePdf(const std::vector<PageInfo>& pageSizes, unsigned seed = 1);
 
 // Page sizes of a PDF, read back with PDFium; empty when it does not load.
 std::vector<PageInfo> readPdfPages(const std::string& pdfBytes);
@@ -33,14 +40,5 @@ std::vector<PageInfo> readPdfPages(const std::string& pdfBytes);
 // blue, green, red bytes (stride width * 3).
 std::vector<std::uint8_t> renderPdfPage(const std::string& pdfBytes, int pageIndex, int width,
                                         int height);
-
-}  // namespace folio::test
-
-namespace folio::test {
-
-// A PDF whose pages are each covered by an image of random pixels, one image
-// pixel per point: pages that no PNG encoder can shrink much. Sizes are in
-// points; the same seed gives the same document.
-std::string makeNoisePdf(const std::vector<PageInfo>& pageSizes, unsigned seed = 1);
 
 }  // namespace folio::test

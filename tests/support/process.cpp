@@ -11,55 +11,51 @@
 #include <cstdlib>
 #include <sstream>
 #include <stdexcept>
+#include <utility>
 
 namespace folio::test {
 namespace {
 
-constexpr uid_t kNobody = 65534;
+using Clock = std::chrono::steady_clock;
+
+// The command that starts the worker: the words of FOLIO_COMMAND, split at
+// spaces, when it is set ("wine /path/folio.exe" runs the Windows build),
+// else the worker built here.
+std::vector<std::string> folioCommand() {
+  const char* command = std::getenv("FOLIO_COMMAND");
+  if (command == nullptr || *command == '\0') return {FOLIO_BINARY};
+  std::vector<std::string> words;
+  std::istringstream in(command);
+  for (std::string word; in >> word;) words.push_back(word);
+  return words;
+}
 
 // Reads both pipes until both close, handing whole stdout lines to onLine as
-// they arrive, and kills the child once the deadline passes.
+// they arrive (and closing the reading end when it answers false); kills the
+// child once the deadline passes.
 void drain(pid_t pid, int outFd, int errFd, const RunOptions& options, RunResult& result) {
   pollfd fds[2] = {{outFd, POLLIN, 0}, {errFd, POLLIN, 0}};
-  int open = (outFd >= 0) + (errFd >= 0);
-  const auto deadline =
-      std::chrono::steady_clock::now() + std::chrono::seconds(options.timeoutSeconds);
+  std::string* sinks[2] = {&result.out, &result.err};
+  const auto deadline = Clock::now() + std::chrono::seconds(options.timeoutSeconds);
   size_t linesSeen = 0;
   char buffer[65536];
-  while (open > 0) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        deadline - std::chrono::steady_clock::now());
-    if (left.count() <= 0) {
-      kill(pid, SIGKILL);
-      break;
-    }
+  while (fds[0].fd >= 0 || fds[1].fd >= 0) {
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    if (left.count() <= 0) kill(pid, SIGKILL);
+    if (left.count() <= 0) break;
     if (poll(fds, 2, static_cast<int>(left.count())) <= 0) continue;
     for (int i = 0; i < 2; ++i) {
       if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
       const ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
-      if (n <= 0) {
-        close(fds[i].fd);
-        fds[i].fd = -1;
-        --open;
-        continue;
-      }
-      if (i == 1) {
-        result.err.append(buffer, static_cast<size_t>(n));
-        continue;
-      }
-      result.out.append(buffer, static_cast<size_t>(n));
-      if (!options.onLine) continue;
-      size_t end;
-      while ((end = result.out.find('\n', linesSeen)) != std::string::npos) {
-        const std::string line = result.out.substr(linesSeen, end + 1 - linesSeen);
+      if (n > 0) sinks[i]->append(buffer, static_cast<size_t>(n));
+      bool reading = n > 0;
+      for (size_t end; reading && i == 0 && options.onLine &&
+                       (end = result.out.find('\n', linesSeen)) != std::string::npos;) {
+        reading = options.onLine(result.out.substr(linesSeen, end + 1 - linesSeen));
         linesSeen = end + 1;
-        if (!options.onLine(line)) {  // the reader goes away
-          close(fds[0].fd);
-          fds[0].fd = -1;
-          --open;
-          break;
-        }
       }
+      if (!reading) close(std::exchange(fds[i].fd, -1));
     }
   }
   for (pollfd& f : fds) {
@@ -70,32 +66,25 @@ void drain(pid_t pid, int outFd, int errFd, const RunOptions& options, RunResult
 }  // namespace
 
 RunResult runProgram(const std::vector<std::string>& argv, const RunOptions& options) {
-  int outPipe[2] = {-1, -1};
-  int errPipe[2];
-  if (options.mode != Stdout::closed && pipe2(outPipe, O_CLOEXEC) != 0) {
+  int outPipe[2] = {-1, -1}, errPipe[2];
+  if (pipe2(errPipe, O_CLOEXEC) != 0 ||
+      (options.mode != Stdout::closed && pipe2(outPipe, O_CLOEXEC) != 0)) {
     throw std::runtime_error("pipe");
   }
-  if (pipe2(errPipe, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
-  if (options.mode == Stdout::noReader) {
-    close(outPipe[0]);  // nobody will ever read what the child writes
-    outPipe[0] = -1;
-  }
+  if (options.mode == Stdout::noReader) close(std::exchange(outPipe[0], -1));  // nobody reads
   std::vector<char*> args;
   for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
   args.push_back(nullptr);
-
-  const auto started = std::chrono::steady_clock::now();
+  const auto started = Clock::now();
   const pid_t pid = fork();
   if (pid < 0) throw std::runtime_error("fork");
   if (pid == 0) {
     signal(SIGPIPE, SIG_DFL);  // the worker must protect itself
-    if (options.mode == Stdout::closed) {
-      close(STDOUT_FILENO);
-    } else {
-      dup2(outPipe[1], STDOUT_FILENO);
-    }
+    if (options.mode == Stdout::closed) close(STDOUT_FILENO);
+    if (options.mode != Stdout::closed) dup2(outPipe[1], STDOUT_FILENO);
     dup2(errPipe[1], STDERR_FILENO);
     if (!options.cwd.empty() && chdir(options.cwd.c_str()) != 0) _exit(126);
+    constexpr uid_t kNobody = 65534;
     if (options.unprivileged && (setgid(kNobody) != 0 || setuid(kNobody) != 0)) _exit(126);
     execvp(args[0], args.data());
     _exit(127);
@@ -108,21 +97,11 @@ RunResult runProgram(const std::vector<std::string>& argv, const RunOptions& opt
   rusage usage{};
   while (wait4(pid, &status, 0, &usage) < 0) {
   }
-  result.seconds =
-      std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  result.seconds = std::chrono::duration<double>(Clock::now() - started).count();
   result.peakKiB = usage.ru_maxrss;
   if (WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);
   if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
   return result;
-}
-
-std::vector<std::string> folioCommand() {
-  const char* command = std::getenv("FOLIO_COMMAND");
-  if (command == nullptr || *command == '\0') return {FOLIO_BINARY};
-  std::vector<std::string> words;
-  std::istringstream in(command);
-  for (std::string word; in >> word;) words.push_back(word);
-  return words;
 }
 
 bool runsWindowsWorker() {

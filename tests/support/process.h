@@ -15,8 +15,8 @@ enum class Stdout {
 
 struct RunOptions {
   Stdout mode = Stdout::captured;
-  std::string cwd;            // the child's working folder, when not empty
-  bool unprivileged = false;  // run as the user nobody, whom permissions bind
+  std::string cwd;                // the child's working folder, when not empty
+  bool unprivileged = false;      // run as the user nobody, whom permissions bind
   unsigned timeoutSeconds = 120;  // then the child is killed: a hang fails the test
   // Called with each whole line the child writes, as it comes; answering
   // false closes the reading end, so the child's later writes find no reader.
@@ -24,20 +24,15 @@ struct RunOptions {
 };
 
 struct RunResult {
-  int exitCode = -1;   // -1 when the child did not exit normally
-  int signal = 0;      // the signal that ended the child, if one did
-  std::string out;     // every byte read from standard output
-  std::string err;     // every byte written to standard error
+  int exitCode = -1;  // -1 when the child did not exit normally
+  int signal = 0;     // the signal that ended the child, if one did
+  std::string out;    // every byte read from standard output
+  std::string err;    // every byte written to standard error
   // The child's peak resident memory. It counts the test process as it was
   // when forked, so it is an upper bound: measure while the test is small.
   long peakKiB = 0;
   double seconds = 0;  // wall time from start to exit
 };
-
-// The command that starts the worker: the words of the environment variable
-// FOLIO_COMMAND, split at spaces, when it is set (for example "wine
-// /path/folio.exe", to run the Windows build), else the worker built here.
-std::vector<std::string> folioCommand();
 
 // Whether that command runs the Windows build of the worker, whose system
 // knows nothing of some POSIX things a test may rely on.
