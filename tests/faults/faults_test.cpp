@@ -90,7 +90,7 @@ TEST(Faults, DecompressionBombsFailFastInBoundedMemory) {
   TempDir dir;
   // Each header declares far more pixels than its file holds.
   for (const char* format : {"png", "jpg", "gif", "tif", "bmp", "webp"}) {
-    makeImageList(dir / "list", {fixturePath(std::string("bomb.") + format)});
+    writeRawList(dir / "list", {units(fixturePath(std::string("bomb.") + format))});
     RunOptions options;
     options.timeoutSeconds = 20;
     const RunResult r = runFolio({"--images", dir / "list", "--output", dir / "out.pdf"}, options);
@@ -113,7 +113,7 @@ constexpr const char* kWineDecodersReadOn =
 TEST(Faults, HugeFilesFailFastInBoundedMemory) {
   TempDir dir;
   writeFile(dir / "text", "not an image\n");
-  makeImageList(dir / "list", {dir / "text"});
+  writeRawList(dir / "list", {units(dir / "text")});
   const RunResult plain = runFolio({"--images", dir / "list", "--output", dir / "out.pdf"});
   const std::pair<const char*, std::string> signatures[] = {
       {"jpeg", "\xFF\xD8\xFF"},
@@ -147,7 +147,7 @@ TEST(Faults, HugeFilesFailFastInBoundedMemory) {
     if (c.windowsGap && leftOutOnWindows(&skipped, c.what, c.windowsGap)) continue;
     writeFile(dir / "huge", c.head);
     fs::resize_file(dir / "huge", c.size);
-    makeImageList(dir / "list", {dir / "huge"});
+    writeRawList(dir / "list", {units(dir / "huge")});
     const RunResult r = runFolio({"--images", dir / "list", "--output", dir / "out.pdf"});
     EXPECT_EQ(r.out, "START\t1\nERROR\tIMAGE_READ_FAILED\n") << c.what;
     EXPECT_EQ(r.exitCode, 33) << c.what;
@@ -297,7 +297,7 @@ TEST(Faults, DiskFullBeforeTheJobStarts) {
   TempDir dir;
   writeFile(dir / "doc.pdf", makePdf({PageSpec{}}));
   image(dir / "a.bmp");
-  makeImageList(dir / "list", {dir / "a.bmp"});
+  writeRawList(dir / "list", {units(dir / "a.bmp")});
   fs::create_directory(dir / "disk");
   ScopedTmpfs disk(dir / "disk", 64 * 1024);
   ASSERT_TRUE(disk.mounted()) << disk.error();
