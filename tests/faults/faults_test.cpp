@@ -28,8 +28,8 @@ namespace fs = std::filesystem;
 constexpr const char* kNoOtherUserUnderWine =
     "Wine runs only as the owner of its prefix, so no other user's permissions can be tried";
 
-// A small image of the fixtures, under a name of the test's own.
-void image(const std::string& path) { writeFile(path, readFile(fixturePath("bmp-os2-8bit.bmp"))); }
+// The smallest image, under a name of the test's own.
+void image(const std::string& path) { writeFile(path, readFile(fixturePath("dot.bmp"))); }
 
 // A list file holding these entries exactly, zero units included.
 void writeRawList(const std::string& path, const std::vector<std::u16string>& entries) {
