@@ -4,7 +4,7 @@ folder, and fixtures.tsv: for each file what a reader must see in it. Every
 expectation below is written from how the file is made, never read back from
 the worker. Pillow writes the forms it can; struct.pack the rest; cjpeg and
 jpegtran (libjpeg-turbo-progs) the RGB and arithmetic-coded JPEGs.
-    tests/data/make_fixtures.py   (run from anywhere; rewrites the folder)"""
+    tests/data/make_fixtures.py   (from anywhere; the same files each time)"""
 import io, os, random, re, struct, subprocess, zlib
 from PIL import Image
 
@@ -142,9 +142,6 @@ for name, data in [("cut-half", baseline[:len(baseline) // 2]), ("cut-before-end
 
 # ---- PNG, written by hand for every colour type, depth and interlacing ----------------------------
 def png(w, h, ctype, depth, rows, extra=b"", interlace=False):
-    def chunk(kind, data):
-        return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
-
     def pack(pixels):  # pixels: tuples of samples
         samples = [s for p in pixels for s in p]
         if depth == 16:
