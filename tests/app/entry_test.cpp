@@ -90,15 +90,5 @@ TEST(Entry, CommandLinesAndTheirInputsAndOutputs) {
   if (!skipped.empty()) GTEST_SKIP() << skipped;
 }
 
-TEST(Entry, LostStandardOutputChangesNothing) {
-  TempDir dir;
-  for (Stdout mode : {Stdout::closed, Stdout::noReader}) {
-    const RunResult bad = runFolio({"--bogus"}, mode);
-    EXPECT_EQ(std::make_pair(bad.exitCode, bad.signal), std::make_pair(10, 0));
-    const RunResult noList = runFolio({"--images", dir / "nope", "--output", dir / "o.pdf"}, mode);
-    EXPECT_EQ(std::make_pair(noList.exitCode, noList.signal), std::make_pair(33, 0));
-  }
-}
-
 }  // namespace
 }  // namespace folio::test

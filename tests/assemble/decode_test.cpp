@@ -79,17 +79,6 @@ TEST(DecodeImage, TheLargestImageDecodesAndOneRowMoreIsRefusedBeforeAnyBuffer) {
             16ll << 20);
 }
 
-TEST(DecodeImage, UnnamablePathsAndMissingPartsFail) {
-  const auto factory = codecs::createImagingFactory();
-  std::u16string path = platform::argumentToWide(fixturePath("png-grey.png"));
-  DecodedImage image;
-  EXPECT_FALSE(assemble::decodeImage(nullptr, path, &image));
-  EXPECT_FALSE(assemble::decodeImage(factory.get(), path, nullptr));
-  EXPECT_TRUE(assemble::decodeImage(factory.get(), path, &image));
-  path += char16_t(0xD800);  // a lone surrogate has no bytes on this system
-  EXPECT_FALSE(assemble::decodeImage(factory.get(), path, &image));
-}
-
 // 256 by 256 pixels: they cross the blocks a quarter turn is walked in,
 // opaque squares take the four-pixel path, and the others hold alphas all
 // through the range. Checked against each transform's geometry written as

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -18,8 +19,8 @@ inline std::string fixturePath(const std::string& name) {
 }
 
 struct Sample {
-  std::uint32_t x, y;  // in the upright image
-  int r, g, b;
+  unsigned x, y;  // in the upright image
+  unsigned r, g, b;
 };
 
 struct Fixture {
@@ -39,19 +40,20 @@ inline std::vector<Fixture> loadFixtures() {
   std::string line;
   while (std::getline(in, line)) {
     if (line.empty() || line[0] == '#') continue;
-    std::vector<std::string> f;
     std::stringstream fields(line);
-    for (std::string s; std::getline(fields, s, '\t');) f.push_back(s);
-    EXPECT_EQ(f.size(), 11u) << line;
-    if (f.size() != 11) continue;
-    Fixture x{f[0], f[1], std::uint32_t(std::stoul(f[2])), std::uint32_t(std::stoul(f[3])),
-              std::stod(f[4]), std::stod(f[5]), std::stoi(f[6]), f[7] == "-" ? -1 : std::stoi(f[7]),
-              f[8] == "1", {}, f[10]};
-    std::stringstream points(f[9] == "-" ? "" : f[9]);
+    Fixture x;
+    std::string placed, endToEnd, samples;
+    fields >> x.file >> x.outcome >> x.width >> x.height >> x.dpiX >> x.dpiY >> x.tolerance >>
+        placed >> endToEnd >> samples >> std::ws;
+    std::getline(fields, x.wine);
+    EXPECT_TRUE(fields.eof() && !x.wine.empty()) << line;
+    x.placed = placed == "-" ? -1 : std::stoi(placed);
+    x.endToEnd = endToEnd == "1";
+    std::stringstream points(samples == "-" ? "" : samples);
     for (std::string p; std::getline(points, p, ';');) {
-      const auto rgb = std::strtoul(p.c_str() + p.find('=') + 1, nullptr, 16);
-      x.samples.push_back({std::uint32_t(std::stoul(p)), std::uint32_t(std::stoul(p.substr(p.find(',') + 1))),
-                           int(rgb >> 16), int(rgb >> 8 & 255), int(rgb & 255)});
+      Sample s{};
+      EXPECT_EQ(std::sscanf(p.c_str(), "%u,%u=%2x%2x%2x", &s.x, &s.y, &s.r, &s.g, &s.b), 5) << p;
+      x.samples.push_back(s);
     }
     out.push_back(std::move(x));
   }
@@ -61,8 +63,8 @@ inline std::vector<Fixture> loadFixtures() {
 
 // A pixel stored blue, green, red, against a sample within the tolerance.
 inline ::testing::AssertionResult shows(const std::uint8_t* bgr, const Sample& s, int tolerance) {
-  if (std::abs(bgr[2] - s.r) <= tolerance && std::abs(bgr[1] - s.g) <= tolerance &&
-      std::abs(bgr[0] - s.b) <= tolerance) {
+  const auto near = [tolerance](int got, unsigned want) { return std::abs(got - int(want)) <= tolerance; };
+  if (near(bgr[2], s.r) && near(bgr[1], s.g) && near(bgr[0], s.b)) {
     return ::testing::AssertionSuccess();
   }
   return ::testing::AssertionFailure() << "at " << s.x << "," << s.y << ": " << int(bgr[2]) << ","

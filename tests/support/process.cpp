@@ -121,13 +121,6 @@ RunResult runFolio(const std::vector<std::string>& args, const RunOptions& optio
   return runProgram(argv, options);
 }
 
-RunResult runFolio(const std::vector<std::string>& args, Stdout mode, const std::string& cwd) {
-  RunOptions options;
-  options.mode = mode;
-  options.cwd = cwd;
-  return runFolio(args, options);
-}
-
 void makeImageList(const std::string& listPath, const std::vector<std::string>& images) {
   std::vector<std::string> argv{"/usr/bin/env", "python3",
                                 FOLIO_SOURCE_DIR "/tools/make-image-list", listPath};

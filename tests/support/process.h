@@ -45,9 +45,7 @@ bool runsWindowsWorker();
 bool leftOutOnWindows(std::string* skipped, const std::string& what, const std::string& reason);
 
 // Runs the worker with these arguments (argv[1] onwards, as raw bytes).
-RunResult runFolio(const std::vector<std::string>& args, const RunOptions& options);
-RunResult runFolio(const std::vector<std::string>& args, Stdout mode = Stdout::captured,
-                   const std::string& cwd = "");
+RunResult runFolio(const std::vector<std::string>& args, const RunOptions& options = {});
 
 // Runs any program, for tools the tests use.
 RunResult runProgram(const std::vector<std::string>& argv, const RunOptions& options = {});
