@@ -20,7 +20,7 @@ TEST(Entry, CommandLinesAndTheirInputsAndOutputs) {
                     latin1 = "r\xE9sum\xE9.pdf";
   for (const char* folder : {"x.pdf", "docs.archive", "out"})
     std::filesystem::create_directory(dir / folder);
-  for (const std::string& name :
+  for (const char* name :
        {"Report.PDF", "report.pdf.bak", "report.pdfx", ".pdf", "plain.pdf", "docs.archive/report",
         "noext", beyondAscii.c_str(), latin1.c_str()}) {
     writeFile(dir / name, makePdf({PageSpec{}}));
@@ -43,7 +43,7 @@ TEST(Entry, CommandLinesAndTheirInputsAndOutputs) {
     cases.push_back({args, "ERROR\tBAD_ARGUMENTS\n", 10});
   }
   // The name with 0xE8 shows that the check looked for the file named with 0xE9.
-  for (const std::string& input : {"report.pdf.bak", "report.pdfx", "x.pdf", "docs.archive/report",
+  for (const char* input : {"report.pdf.bak", "report.pdfx", "x.pdf", "docs.archive/report",
                                    "noext", "pipe.pdf", "missing.pdf", "r\xE8sum\xE9.pdf"}) {
     cases.push_back({{"--input", dir / input, "--output", out}, "ERROR\tCANNOT_READ\n", 20});
   }

@@ -373,29 +373,22 @@ for name, data, want, wine in [
             samples=[(i % 4, i // 4, c) for i, c in enumerate(want)])
 
 
-def bmp_rows(im, bpp=24, top_down=False, ppm=(0, 0), alpha=128):  # the last pixel's fourth byte is alpha
-    w, h = im.size
-    px = [im.getpixel((x, y)) for y in range(h) for x in range(w)]
-    if bpp == 8:
-        palette = sorted(set(px))
-        rows = [bytes(palette.index(px[y * w + x]) for x in range(w)) for y in range(h)]
-    else:
-        palette = ()
-        rows = [b"".join(bytes(px[y * w + x][::-1]) + (bytes([alpha if (x, y) == (w - 1, h - 1) else 255]) if bpp == 32 else b"")
-                         for x in range(w)) for y in range(h)]
-    rows = [r.ljust(-(-len(r) // 4) * 4, b"\0") for r in rows]
-    return bmp(40, bpp, b"".join(rows if top_down else rows[::-1]), palette=palette, top_down=top_down, w=w, h=h, ppm=ppm)
-
-
 corner = quad(5, 4)
 corner.putpixel((4, 3), (30, 20, 10))
 corner_samples = [(0, 0, R), (4, 0, G), (0, 3, B), (4, 3, (30, 20, 10))]
-for name, data, dpi in [("24bit-bottom-up", bmp_rows(corner, ppm=(3780, 3780)), (96.012, 96.012)),
-                        ("24bit-top-down", bmp_rows(corner, top_down=True, ppm=(11811, 5906)), (299.9994, 150.0124)),
-                        ("32bit-fourth-byte-no-alpha", bmp_rows(corner, 32), (96, 96)),
-                        ("8bit-palette-9.98dpi", bmp_rows(corner, 8, ppm=(393, 11811)), (96, 96))]:
+fourth = corner.convert("RGBA")
+fourth.putpixel((4, 3), (30, 20, 10, 128))  # in 32-bit BI_RGB the fourth byte is no alpha
+bottom_up = save(corner, "BMP", dpi=(299.9994, 150.0124))  # 11811 and 5906 pixels a metre
+at = struct.unpack_from("<I", bottom_up, 10)[0]  # rows of 16 bytes from here, the last first
+top_down = bottom_up[:22] + struct.pack("<i", -4) + bottom_up[26:at] + \
+    b"".join(bottom_up[at + 16 * i:at + 16 * i + 16] for i in (3, 2, 1, 0))
+for name, data, dpi in [("24bit-bottom-up", save(corner, "BMP"), (96.012, 96.012)),
+                        ("24bit-top-down", top_down, (299.9994, 150.0124)),
+                        ("32bit-fourth-byte-no-alpha", save(fourth, "BMP"), (96.012, 96.012)),
+                        ("8bit-palette-9.98dpi", save(corner.convert("P", palette=Image.ADAPTIVE, colors=8), "BMP",
+                                                      dpi=(9.982, 299.9994)), (96, 96))]:
     fixture("bmp-%s.bmp" % name, data, size=(5, 4), dpi=dpi, samples=corner_samples)
-bomb = bytearray(bmp_rows(corner))
+bomb = bytearray(save(corner, "BMP"))
 bomb[22:26] = struct.pack("<i", 1000000)  # a million rows over a few bytes
 fixture("bad-bmp-promises-rows.bmp", bytes(bomb), "unreadable", e2e=1, wine=LIBS_ONLY)
 

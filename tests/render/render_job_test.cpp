@@ -207,7 +207,7 @@ TEST_F(RenderJob, AFullDiskIsReportedAndLeavesNoPartialPage) {
   const ScopedTmpfs disk(dir_ / "disk", 512 * 1024);
   ASSERT_TRUE(disk.mounted()) << disk.error();
   const RunResult r =
-      run(makeNoisePdf({{40, 40}, {40, 40}, {400, 400}, {40, 40}, {40, 40}}), "disk");
+      run(makePdf({{40, 40, 0, {}, 1}, {40, 40, 0, {}, 2}, {400, 400, 0, {}, 3}, {40, 40, 0, {}, 4}, {40, 40, 0, {}, 5}}), "disk");
   EXPECT_EQ(r.out, statusLines(5, 2, "ERROR\tDISK_FULL"));
   EXPECT_EQ(r.exitCode, 31);
   EXPECT_EQ(listDir(dir_ / "disk"), pageNames(2));

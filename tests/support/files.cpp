@@ -20,9 +20,6 @@ namespace folio::test {
 
 std::string le16(std::uint32_t value) { return {char(value & 0xFF), char((value >> 8) & 0xFF)}; }
 std::string le32(std::uint32_t value) { return le16(value & 0xFFFF) + le16(value >> 16); }
-std::string be32(std::uint32_t value) {
-  return {char(value >> 24), char(value >> 16), char(value >> 8), char(value)};
-}
 
 std::string imageListBytes(const std::vector<std::u16string>& entries) {
   std::string out = le32(static_cast<std::uint32_t>(entries.size()));
@@ -47,13 +44,6 @@ TempDir::TempDir() {
 
 TempDir::~TempDir() {
   std::error_code ignored;
-  // Tests take permissions away; give them back so that everything goes.
-  chmod(path_.c_str(), 0755);
-  for (auto it = std::filesystem::recursive_directory_iterator(
-           path_, std::filesystem::directory_options::skip_permission_denied, ignored);
-       it != std::filesystem::recursive_directory_iterator(); it.increment(ignored)) {
-    if (it->is_directory(ignored) && !it->is_symlink(ignored)) chmod(it->path().c_str(), 0755);
-  }
   std::filesystem::remove_all(path_, ignored);
 }
 

@@ -66,12 +66,6 @@ std::string makePdf(const std::vector<PageSpec>& pages) {
   return bytes;
 }
 
-std::string makeNoisePdf(const std::vector<PageInfo>& pageSizes, unsigned seed) {
-  std::vector<PageSpec> pages;
-  for (const PageInfo& size : pageSizes) pages.push_back({size.width, size.height, 0, {}, seed++});
-  return makePdf(pages);
-}
-
 std::vector<PageInfo> readPdfPages(const std::string& pdfBytes) {
   pdfium::LibraryScope library;
   std::vector<PageInfo> result;

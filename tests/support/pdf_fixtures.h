@@ -30,9 +30,6 @@ struct PageInfo {
   double height;
 };
 
-// Noise pages of these sizes (see PageSpec::noiseSeed).
-std::string makeNoisePdf(const std::vector<PageInfo>& pageSizes, unsigned seed = 1);
-
 // Page sizes of a PDF, read back with PDFium; empty when it does not load.
 std::vector<PageInfo> readPdfPages(const std::string& pdfBytes);
 

@@ -84,8 +84,6 @@ RunResult runProgram(const std::vector<std::string>& argv, const RunOptions& opt
     if (options.mode != Stdout::closed) dup2(outPipe[1], STDOUT_FILENO);
     dup2(errPipe[1], STDERR_FILENO);
     if (!options.cwd.empty() && chdir(options.cwd.c_str()) != 0) _exit(126);
-    constexpr uid_t kNobody = 65534;
-    if (options.unprivileged && (setgid(kNobody) != 0 || setuid(kNobody) != 0)) _exit(126);
     execvp(args[0], args.data());
     _exit(127);
   }
@@ -119,14 +117,6 @@ RunResult runFolio(const std::vector<std::string>& args, const RunOptions& optio
   std::vector<std::string> argv = folioCommand();
   argv.insert(argv.end(), args.begin(), args.end());
   return runProgram(argv, options);
-}
-
-void makeImageList(const std::string& listPath, const std::vector<std::string>& images) {
-  std::vector<std::string> argv{"/usr/bin/env", "python3",
-                                FOLIO_SOURCE_DIR "/tools/make-image-list", listPath};
-  argv.insert(argv.end(), images.begin(), images.end());
-  const RunResult r = runProgram(argv);
-  if (r.exitCode != 0) throw std::runtime_error("make-image-list failed: " + r.err);
 }
 
 }  // namespace folio::test

@@ -15,12 +15,11 @@ enum class Stdout {
 
 struct RunOptions {
   Stdout mode = Stdout::captured;
-  std::string cwd;                // the child's working folder, when not empty
-  bool unprivileged = false;      // run as the user nobody, whom permissions bind
+  std::string cwd = "";           // the child's working folder, when not empty
   unsigned timeoutSeconds = 120;  // then the child is killed: a hang fails the test
   // Called with each whole line the child writes, as it comes; answering
   // false closes the reading end, so the child's later writes find no reader.
-  std::function<bool(const std::string& line)> onLine;
+  std::function<bool(const std::string& line)> onLine = nullptr;
 };
 
 struct RunResult {
@@ -49,8 +48,5 @@ RunResult runFolio(const std::vector<std::string>& args, const RunOptions& optio
 
 // Runs any program, for tools the tests use.
 RunResult runProgram(const std::vector<std::string>& argv, const RunOptions& options = {});
-
-// Writes an image list file with the repository's own tool.
-void makeImageList(const std::string& listPath, const std::vector<std::string>& images);
 
 }  // namespace folio::test
