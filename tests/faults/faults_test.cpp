@@ -99,13 +99,17 @@ TEST(Faults, HugeFilesAndHeadersFailFastInBoundedMemory) {
                    "BM" + le32(54) + le32(0) + le32(54) + le32(40) + le32(1u << 30) +
                        le32(0x80000000) + le16(1) + le16(64) + std::string(24, '\0'),
                    54, nullptr});
-  // The last: the rows of the largest image allowed under a header that
-  // declares one more, which a decode would fill before missing the last.
-  for (const char* name : {"bomb.png", "bomb.jpg", "bomb.gif", "bomb.tif", "bomb.bmp",
-                           "bomb.webp", "limit-8192x8193.png"}) {
+  for (const char* name : {"bomb.png", "bomb.jpg", "bomb.gif", "bomb.tif", "bomb.bmp", "bomb.webp"}) {
     const std::string bytes = readFile(fixturePath(name));
     cases.push_back({name, bytes, bytes.size(), nullptr});
   }
+  // The rows of the largest image allowed under a header that declares one
+  // more: a decode would fill them all before missing the last. Under Wine
+  // 8.0 the run peaks at 90 MB inside Wine's PNG decoder, which has read the
+  // rows by the time the worker can ask how many there are.
+  const std::string overLimit = readFile(fixturePath("limit-8192x8193.png"));
+  cases.push_back({"one row over the largest image", overLimit, overLimit.size(),
+                   "Wine's PNG decoder reads the rows before the worker can ask their number"});
   std::string skipped;
   for (const Case& c : cases) {
     if (c.windowsGap && leftOutOnWindows(&skipped, c.what, c.windowsGap)) continue;
