@@ -116,6 +116,7 @@ TEST(ImagesJob, SavingReplacesOnlyWhatItMay) {
       {dir / "readonly.pdf", 34},
       {dir / "a-directory.pdf", 34},
       {dir / "no-such-folder/out.pdf", 34},
+      {"relative.pdf", 0},  // in the job's folder
   };
   for (const auto& [output, code] : cases) {
     const RunResult r = convert(dir, {u"\u00e9t\u00e9.bmp"}, output, dir.str());
@@ -125,6 +126,7 @@ TEST(ImagesJob, SavingReplacesOnlyWhatItMay) {
     EXPECT_EQ(r.exitCode, code) << output;
   }
   EXPECT_EQ(readPdfPages(readFile(dir / "writable.pdf")).size(), 1u);
+  EXPECT_EQ(readPdfPages(readFile(dir / "relative.pdf")).size(), 1u);
   EXPECT_EQ(readFile(dir / "readonly.pdf"), "protected");
   EXPECT_TRUE(fs::is_directory(dir / "a-directory.pdf"));
   EXPECT_FALSE(fs::exists(dir / "no-such-folder"));

@@ -42,6 +42,10 @@ def centres(w, h, colours=(R, G, B, Y)):
     return [(w // 4 + i % 2 * (w // 2), h // 4 + i // 2 * (h // 2), c) for i, c in enumerate(colours)]
 
 
+def corners(w, h, colours=(R, G, B, Y)):  # the outermost pixels: the image reaches the page's edges
+    return [(i % 2 * (w - 1), i // 2 * (h - 1), c) for i, c in enumerate(colours)]
+
+
 def save(im, fmt, **kw):
     out = io.BytesIO()
     im.save(out, fmt, **kw)
@@ -85,7 +89,8 @@ for name, app1, seen in orientations:
     turned = seen in (5, 6, 7, 8)
     size, dpi = ((16, 32), (96, 48)) if turned else ((32, 16), (48, 96))
     fixture("orientation-%s.jpg" % name, jpeg(quad(32, 16), dpi=(48, 96), exif=app1), size=size,
-            dpi=dpi, tol=6, placed="1", e2e=int(len(name) == 1), samples=centres(*size, UPRIGHT[seen]))
+            dpi=dpi, tol=6, placed="1", e2e=int(len(name) == 1),
+            samples=centres(*size, UPRIGHT[seen]) + corners(*size, UPRIGHT[seen]))
 
 gradient = Image.new("RGB", (64, 48))
 gradient.putdata([(x * 255 // 63, y * 255 // 47, 255 - x * 255 // 63) for y in range(48) for x in range(64)])
@@ -201,10 +206,12 @@ whole_png = png(64, 48, 2, 8, [[(x * 4, y * 5, 9) for x in range(64)] for y in r
 fixture("bad-cut.png", whole_png[:len(whole_png) // 2], "unreadable", e2e=1, wine=LIBS_ONLY)
 fixture("bad-magic-only.png", b"\x89PNG\r\n\x1a\n", "unreadable", e2e=1, wine=LIBS_ONLY)
 fixture("bad-empty.png", b"", "unreadable", e2e=1, wine=LIBS_ONLY)
-# The largest image decoded, and one row more, refused on its header alone.
-most = zlib.compress((b"\0" + b"\x5a" * 8192) * 8192, 9)
+# The largest image decoded, and one row more, refused on its header alone. One
+# bit a pixel keeps the files small: each row is 0x5A over and over, so its
+# last two pixels are white, black.
+most = zlib.compress((b"\0" + b"\x5a" * 1024) * 8192, 9)
 for name, h in [("8192x8192", 8192), ("8192x8193", 8193)]:
-    raw("limit-%s.png" % name, b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", 8192, h, 8, 0, 0, 0, 0)) +
+    raw("limit-%s.png" % name, b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", 8192, h, 1, 0, 0, 0, 0)) +
         chunk(b"IDAT", most) + chunk(b"IEND", b""))
 
 
@@ -249,7 +256,8 @@ for name, frames, size, want in [
         ("local", [dict(w=2, h=1, idx=[0, 1], local=[B, Y])], (2, 1), [B, Y]),
         ("interlaced", [dict(w=1, h=10, idx=[0, 1, 2, 3, 0, 1, 2, 3, 0, 1], interlace=True)], (1, 10),
          [K, W, R, G, K, W, R, G, K, W]),
-        ("first-of-two", [plain, dict(w=2, h=1, idx=[0, 1], local=[B, Y])], (4, 1), [K, W, R, G])]:
+        ("first-of-two", [plain, dict(w=2, h=1, idx=[0, 1], local=[B, Y])], (4, 1), [K, W, R, G]),
+        ("past-the-table", [dict(w=4, h=1, idx=[0, 1, 2, 3], local=[B, Y])], (4, 1), [B, Y, K, K])]:
     fixture("gif-%s.gif" % name, gif(4, 10, [K, W, R, G], frames), size=size,
             samples=[(i, 0, c) if size[0] > 1 else (0, i, c) for i, c in enumerate(want)])
 fixture("gif-quadrants.gif", gif(40, 20, [R, G, B, Y], [dict(w=40, h=20, idx=[(y >= 10) * 2 + (x >= 20) for y in range(20) for x in range(40)])]),
@@ -324,7 +332,7 @@ fixture("tiff-orientation-not-applied.tif", tiff([quad_rgb(6, 4, orientation=3)]
 
 
 # ---- BMP, every form the worker's own reader takes ---------------------------------------------------
-def bmp(header, bpp, pixels, compression=0, palette=(), masks=(), top_down=False, w=4, h=2, ppm=(0, 0)):
+def bmp(header, bpp, pixels, compression=0, palette=(), masks=(), top_down=False, w=4, h=2, ppm=(0, 0), gap=0):
     if header == 12:
         dib = struct.pack("<IHHHH", 12, w, h, 1, bpp)
     else:
@@ -335,8 +343,8 @@ def bmp(header, bpp, pixels, compression=0, palette=(), masks=(), top_down=False
     table = b"".join(bytes((c[2], c[1], c[0])) + (b"" if header == 12 else b"\0") for c in palette)
     if header == 12 and 0 < bpp <= 8:  # OS/2 1.x has no count: its palette is always full
         table = table.ljust(3 << bpp, b"\0")
-    offset = 14 + len(dib) + len(table)
-    return b"BM" + struct.pack("<III", offset + len(pixels), 0, offset) + dib + table + pixels
+    offset = 14 + len(dib) + len(table) + gap  # gap: bytes between the table and the pixels
+    return b"BM" + struct.pack("<III", offset + len(pixels), 0, offset) + dib + table + b"\0" * gap + pixels
 
 
 u16 = lambda *v: struct.pack("<%dH" % len(v), *v)
@@ -362,6 +370,8 @@ for name, data, want, wine in [
          "Wine's BMP decoder refuses BI_ALPHABITFIELDS, so the file is not read at all"),
         ("v4-32bit-rgb-alpha-mask", bmp(108, 32, u32(0, 0, 0, 0, 0xFFFF0000, 0xFF00, 0xFF0000FF, 0xFFFF00), masks=(0, 0, 0, 0xFF000000)),
          [R, W, B, W, W, W, W, W], "Wine's BMP decoder reads 32-bit BI_RGB as 32bppBGR whatever alpha mask the header holds"),
+        ("v2-32bit-fields", bmp(52, 32, u32(0, 0xFFFFFF, 0, 0xFFFFFF, 0xFF, 0xFF00, 0xFF0000, 0xFFFF), 3, masks=(0xFF, 0xFF00, 0xFF0000)),
+         [R, G, B, Y, K, W, K, W], "Wine's BMP decoder refuses a 52-byte header, so the file is not read at all"),
         ("v3-32bit-fields", bmp(56, 32, u32(0, 0xFFFFFF, 0, 0xFFFFFF, 0xFF, 0xFF00, 0xFF0000, 0xFFFF), 3, masks=(0xFF, 0xFF00, 0xFF0000, 0)),
          [R, G, B, Y, K, W, K, W], "Wine's BMP decoder refuses a 56-byte header, so the file is not read at all"),
         # bottom row: a run of one, a jump of two, a run of one, end of line; top row: three
@@ -375,6 +385,13 @@ for name, data, want, wine in [
     fixture("bmp-%s.bmp" % name, data, size=(4, 2), e2e=1, wine=wine,
             samples=[(i % 4, i // 4, c) for i, c in enumerate(want)])
 
+
+fixture("bad-bmp-os2-32bit.bmp", bmp(12, 32, b"\0" * 32), "unreadable")
+# Runs that straddle the 64 KiB the reader takes at a time: bottom row four of
+# index 0, top row two of 1 and two of 2, each row ended, then the bitmap.
+fixture("bmp-rle8-across-64k.bmp", bmp(40, 8, b"\x04\x00\x00\x00\x02\x01\x02\x02\x00\x00\x00\x01", 1, rgby,
+                                       gap=65531 - 14 - 40 - 16), size=(4, 2), e2e=1,
+        samples=[(i % 4, i // 4, c) for i, c in enumerate([G, G, B, B, R, R, R, R])])
 
 corner = quad(5, 4)
 corner.putpixel((4, 3), (30, 20, 10))
