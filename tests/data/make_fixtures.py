@@ -437,8 +437,10 @@ vp8l = b"VP8L" + struct.pack("<IBI", 21, 0x2F, 0x0FFFFFFF) + b"\0" * 16  # lossl
 fixture("bomb.webp", b"RIFF" + struct.pack("<I", 4 + len(vp8l)) + b"WEBP" + vp8l, "unreadable")
 
 # Pixels that do not compress, to fill a small disk.
+# Rows of 192 bytes, so that a row length worked out wrongly shows in the pixels.
 noise = Image.frombytes("RGB", (64, 64), random.Random(1).randbytes(64 * 64 * 3))
-raw("noise.bmp", save(noise, "BMP"))
+fixture("noise.bmp", save(noise, "BMP"), size=(64, 64), dpi=(96.012, 96.012),
+        samples=[(x, y, noise.getpixel((x, y))) for x, y in ((0, 0), (63, 0), (31, 32), (0, 63), (63, 63))])
 raw("dot.bmp", save(Image.new("RGB", (1, 1), (128, 128, 128)), "BMP"))  # the smallest page
 
 # ---- every container cut short, scrambled, and read by its content, not its name ----------------------
