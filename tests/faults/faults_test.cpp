@@ -148,6 +148,21 @@ TEST(Faults, ListsAtTheirLimits) {
             "START\t10000\nPROGRESS\t1\t10000\tdot.bmp\nPROGRESS\t2\t10000\tdot.bmp\n"
             "ERROR\tIMAGE_READ_FAILED\n");
   EXPECT_EQ(r.exitCode, 33);
+
+  // The longest list converts whole, in a time that grows as its length does:
+  // a page costs the same however many came before it. Against a tenth of
+  // it timed alike, so that the machine's load counts on both sides.
+  writeRawList(dir / "tenth.list", std::vector<std::u16string>(1000, wide(dir / "dot.bmp")));
+  const double tenth = runFolio({"--images", dir / "tenth.list", "--output", dir / "tenth.pdf"}).seconds;
+  entries[2] = wide(dir / "dot.bmp");
+  writeRawList(dir / "longest.list", entries);
+  RunOptions patient;  // the bound below judges the time; this only guards a hang
+  patient.timeoutSeconds = 600;
+  r = runFolio({"--images", dir / "longest.list", "--output", dir / "longest.pdf"}, patient);
+  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_NE(r.out.find("PROGRESS\t10000\t10000\tdot.bmp\nDONE\t10000\n"), std::string::npos);
+  EXPECT_LT(r.seconds, 30 * tenth);  // ten times as long, give or take; a square law is 100
+  EXPECT_EQ(readPdfPages(readFile(dir / "longest.pdf")).size(), 10000u);
 }
 
 // The reader goes away after `keep` lines: after START, midway, before DONE;
