@@ -20,9 +20,8 @@ TEST(Entry, CommandLinesAndTheirInputsAndOutputs) {
                     latin1 = "r\xE9sum\xE9.pdf";
   for (const char* folder : {"x.pdf", "docs.archive", "out"})
     std::filesystem::create_directory(dir / folder);
-  for (const char* name :
-       {"Report.PDF", "report.pdf.bak", "report.pdfx", ".pdf", "plain.pdf", "docs.archive/report",
-        "noext", beyondAscii.c_str(), latin1.c_str()}) {
+  for (const char* name : {"Report.PDF", "report.pdf.bak", "report.pdfx", ".pdf", "plain.pdf",
+                           "docs.archive/report", "noext", beyondAscii.c_str(), latin1.c_str()}) {
     writeFile(dir / name, makePdf({PageSpec{}}));
   }
   writeFile(dir / "empty-list", "");
@@ -44,7 +43,7 @@ TEST(Entry, CommandLinesAndTheirInputsAndOutputs) {
   }
   // The name with 0xE8 shows that the check looked for the file named with 0xE9.
   for (const char* input : {"report.pdf.bak", "report.pdfx", "x.pdf", "docs.archive/report",
-                                   "noext", "pipe.pdf", "missing.pdf", "r\xE8sum\xE9.pdf"}) {
+                            "noext", "pipe.pdf", "missing.pdf", "r\xE8sum\xE9.pdf"}) {
     cases.push_back({{"--input", dir / input, "--output", out}, "ERROR\tCANNOT_READ\n", 20});
   }
   cases.push_back(

@@ -37,7 +37,8 @@ TEST(DecodeImage, EveryFixtureAsItsTableSays) {
     ASSERT_EQ(image.stride, stride);
     ASSERT_EQ(image.pixels.size(), std::size_t{stride} * f.height);
     for (std::size_t y = 0; y < f.height; ++y) {
-      for (std::size_t i = f.width * 3; i < stride; ++i) ASSERT_EQ(image.pixels[y * stride + i], 0xFF);
+      for (std::size_t i = f.width * 3; i < stride; ++i)
+        ASSERT_EQ(image.pixels[y * stride + i], 0xFF);
     }
     for (const Sample& s : f.samples) {
       EXPECT_TRUE(shows(&image.pixels[std::size_t{s.y} * stride + s.x * 3], s, f.tolerance));

@@ -1,6 +1,6 @@
-#include <gtest/gtest.h>
-
 #include "assemble/display_name.h"
+
+#include <gtest/gtest.h>
 
 namespace folio::assemble {
 namespace {
@@ -19,8 +19,8 @@ TEST(DisplayName, TextAfterTheLastSeparator) {
       {u"/scans/", ""},                            // trailing separator: empty name
       {u"/scans/\u00e9t\u00e9.jpg", "\xC3\xA9t\xC3\xA9.jpg"},
       {u"/scans/\U0001F600.png", "\xF0\x9F\x98\x80.png"},
-      {std::u16string(u"/d/\xDCE9t.jpg"), "image"},          // a raw byte, not text
-      {std::u16string{u'/', char16_t(0xD800), u'x'}, "image"},  // unpaired surrogate
+      {std::u16string(u"/d/\xDCE9t.jpg"), "image"},                // a raw byte, not text
+      {std::u16string{u'/', char16_t(0xD800), u'x'}, "image"},     // unpaired surrogate
       {std::u16string{char16_t(0xD800), u'/', u'o', u'k'}, "ok"},  // only the last part counts
       {u"/d/tab\there.png", "image"},
       {u"/d/x\nDONE\t5", "image"},  // would forge a status line

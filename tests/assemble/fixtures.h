@@ -63,13 +63,15 @@ inline std::vector<Fixture> loadFixtures() {
 
 // A pixel stored blue, green, red, against a sample within the tolerance.
 inline ::testing::AssertionResult shows(const std::uint8_t* bgr, const Sample& s, int tolerance) {
-  const auto near = [tolerance](int got, unsigned want) { return std::abs(got - int(want)) <= tolerance; };
-  if (near(bgr[2], s.r) && near(bgr[1], s.g) && near(bgr[0], s.b)) {
-    return ::testing::AssertionSuccess();
+  const int got[3] = {bgr[2], bgr[1], bgr[0]}, want[3] = {int(s.r), int(s.g), int(s.b)};
+  for (int i = 0; i < 3; ++i) {
+    if (std::abs(got[i] - want[i]) > tolerance) {
+      return ::testing::AssertionFailure()
+             << "at " << s.x << "," << s.y << ": " << got[0] << "," << got[1] << "," << got[2]
+             << " for " << want[0] << "," << want[1] << "," << want[2];
+    }
   }
-  return ::testing::AssertionFailure() << "at " << s.x << "," << s.y << ": " << int(bgr[2]) << ","
-                                       << int(bgr[1]) << "," << int(bgr[0]) << " for " << s.r
-                                       << "," << s.g << "," << s.b;
+  return ::testing::AssertionSuccess();
 }
 
 }  // namespace folio::test

@@ -1,7 +1,6 @@
 // The images-to-PDF job through the real binary: status lines, exit codes,
 // the PDF it leaves (read back with PDFium) and what it never leaves.
 #include <gtest/gtest.h>
-
 #include <sys/stat.h>
 
 #include <filesystem>
@@ -21,12 +20,7 @@ namespace fs = std::filesystem;
 RunResult convert(const TempDir& dir, const std::vector<std::u16string>& images,
                   const std::string& output, const std::string& cwd = "") {
   writeFile(dir / "images.list", imageListBytes(images));
-  return runFolio({"--images", dir / "images.list", "--output", output},
-                  RunOptions{.cwd = cwd});
-}
-
-void copyFixture(const std::string& name, const std::string& to) {
-  writeFile(to, readFile(fixturePath(name)));
+  return runFolio({"--images", dir / "images.list", "--output", output}, RunOptions{.cwd = cwd});
 }
 
 // Every page fixture of the table in one job: each page is sized by the
@@ -106,16 +100,14 @@ TEST(ImagesJob, EveryFailingFixtureEndsTheJob) {
 // PROGRESS line shows its name in UTF-8.
 TEST(ImagesJob, SavingReplacesOnlyWhatItMay) {
   TempDir dir;
-  copyFixture("bmp-os2-8bit.bmp", dir / "\xC3\xA9t\xC3\xA9.bmp");
+  writeFile(dir / "\xC3\xA9t\xC3\xA9.bmp", readFile(fixturePath("bmp-os2-8bit.bmp")));
   fs::create_directory(dir / "a-directory.pdf");
   writeFile(dir / "readonly.pdf", "protected");
   chmod((dir / "readonly.pdf").c_str(), 0444);
   writeFile(dir / "writable.pdf", "old");
   const std::pair<std::string, int> cases[] = {
-      {dir / "writable.pdf", 0},
-      {dir / "readonly.pdf", 34},
-      {dir / "a-directory.pdf", 34},
-      {dir / "no-such-folder/out.pdf", 34},
+      {dir / "writable.pdf", 0},     {dir / "readonly.pdf", 34},
+      {dir / "a-directory.pdf", 34}, {dir / "no-such-folder/out.pdf", 34},
       {"relative.pdf", 0},  // in the job's folder
   };
   for (const auto& [output, code] : cases) {

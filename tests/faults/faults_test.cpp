@@ -3,7 +3,6 @@
 // leave. Every case must end with its result code, promptly, without a crash
 // and without a partial file at an output name.
 #include <gtest/gtest.h>
-
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -48,9 +47,7 @@ TEST(Faults, ListEntriesThatAreNotImagesFailPromptly) {
   for (const auto& [what, entry] : cases) {
     writeRawList(dir / "list", {wide(dir / "good.bmp"), entry});
     writeFile(dir / "x.pdf", "an earlier document");  // a failed job leaves it as it was
-    RunOptions options;
-    options.timeoutSeconds = 20;
-    const RunResult r = runFolio({"--images", dir / "list", "--output", dir / "x.pdf"}, options);
+    const RunResult r = runFolio({"--images", dir / "list", "--output", dir / "x.pdf"});
     EXPECT_EQ(r.out, "START\t2\nPROGRESS\t1\t2\tgood.bmp\nERROR\tIMAGE_READ_FAILED\n") << what;
     EXPECT_EQ(r.exitCode, 33) << what;
     EXPECT_LT(r.seconds, 10) << what;
@@ -99,7 +96,8 @@ TEST(Faults, HugeFilesAndHeadersFailFastInBoundedMemory) {
                    "BM" + le32(54) + le32(0) + le32(54) + le32(40) + le32(1u << 30) +
                        le32(0x80000000) + le16(1) + le16(64) + std::string(24, '\0'),
                    54, nullptr});
-  for (const char* name : {"bomb.png", "bomb.jpg", "bomb.gif", "bomb.tif", "bomb.bmp", "bomb.webp"}) {
+  for (const char* name :
+       {"bomb.png", "bomb.jpg", "bomb.gif", "bomb.tif", "bomb.bmp", "bomb.webp"}) {
     const std::string bytes = readFile(fixturePath(name));
     cases.push_back({name, bytes, bytes.size(), nullptr});
   }
@@ -153,7 +151,8 @@ TEST(Faults, ListsAtTheirLimits) {
   // a page costs the same however many came before it. Against a tenth of
   // it timed alike, so that the machine's load counts on both sides.
   writeRawList(dir / "tenth.list", std::vector<std::u16string>(1000, wide(dir / "dot.bmp")));
-  const double tenth = runFolio({"--images", dir / "tenth.list", "--output", dir / "tenth.pdf"}).seconds;
+  const double tenth =
+      runFolio({"--images", dir / "tenth.list", "--output", dir / "tenth.pdf"}).seconds;
   entries[2] = wide(dir / "dot.bmp");
   writeRawList(dir / "longest.list", entries);
   RunOptions patient;  // the bound below judges the time; this only guards a hang
@@ -204,7 +203,10 @@ TEST(Faults, LostStandardOutputChangesNeitherResultNorFiles) {
   // Jobs refused before they start, with no reader from the start.
   for (const Stdout mode : {Stdout::closed, Stdout::noReader}) {
     EXPECT_EQ(runFolio({"--bogus"}, RunOptions{.mode = mode}).exitCode, 10);
-    EXPECT_EQ(runFolio({"--images", dir / "nope", "--output", dir / "o.pdf"}, RunOptions{.mode = mode}).exitCode, 33);
+    EXPECT_EQ(
+        runFolio({"--images", dir / "nope", "--output", dir / "o.pdf"}, RunOptions{.mode = mode})
+            .exitCode,
+        33);
   }
 }
 
@@ -264,7 +266,8 @@ TEST(Faults, FullDisksLeaveNoFile) {
     const RunResult r = runFolio({"--images", dir / "list", "--output", disk + "/out.pdf"});
     EXPECT_EQ(r.out, "START\t1\nPROGRESS\t1\t1\t" + name + "\nERROR\tDISK_FULL\n");
     EXPECT_EQ(r.exitCode, 34);
-    EXPECT_EQ(listDir(disk), filled ? std::vector<std::string>{"filler"} : std::vector<std::string>{});
+    EXPECT_EQ(listDir(disk),
+              filled ? std::vector<std::string>{"filler"} : std::vector<std::string>{});
   }
 }
 

@@ -30,7 +30,7 @@ TEST(ImageList, EveryFileGivesItsEntriesInOrderOrNothing) {
       {le32(0) + one, kUntouched},  // count 0 with entries
       {imageListBytes(std::vector<std::u16string>(10001, u"a")), kUntouched},
       {std::string("\0\0\0\1", 4) + one, kUntouched},  // a big-endian count
-      {le32(1) + le32(0), kUntouched},  // length 0
+      {le32(1) + le32(0), kUntouched},                 // length 0
       {imageListBytes({std::u16string(32768, u'x')}), kUntouched},
       {le32(2) + one + "\x05\x00", kUntouched},        // cut inside a length
       {le32(1) + one.substr(0, 9), kUntouched},        // cut inside a text

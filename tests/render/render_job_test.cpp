@@ -102,8 +102,11 @@ TEST_F(RenderJob, PagesAreDrawnTheWayTheyAreShown) {
 TEST_F(RenderJob, PageSizesAndLimits) {
   // Pixel sizes at 2 pixels a point, 0 x 0 for a page too large to render.
   const std::tuple<double, double, std::uint32_t, std::uint32_t> cases[] = {
-      {612, 792, 1224, 1584}, {595.276, 841.89, 1191, 1684}, {0.1, 0.1, 1, 1},
-      {2730.5, 8192.5, 0, 0}, {14400, 14400, 0, 0}};
+      {612, 792, 1224, 1584},
+      {595.276, 841.89, 1191, 1684},
+      {0.1, 0.1, 1, 1},
+      {2730.5, 8192.5, 0, 0},
+      {14400, 14400, 0, 0}};
   for (const auto& [width, height, pixelsWide, pixelsHigh] : cases) {
     const std::string out = "size" + std::to_string(width) + "x" + std::to_string(height);
     const RunResult r = run(makePdf(pages(1, width, height)), out);
@@ -206,8 +209,12 @@ TEST_F(RenderJob, AFullDiskIsReportedAndLeavesNoPartialPage) {
   // none of them may appear.
   const ScopedTmpfs disk(dir_ / "disk", 512 * 1024);
   ASSERT_TRUE(disk.mounted()) << disk.error();
-  const RunResult r =
-      run(makePdf({{40, 40, 0, {}, 1}, {40, 40, 0, {}, 2}, {400, 400, 0, {}, 3}, {40, 40, 0, {}, 4}, {40, 40, 0, {}, 5}}), "disk");
+  const RunResult r = run(makePdf({{40, 40, 0, {}, 1},
+                                   {40, 40, 0, {}, 2},
+                                   {400, 400, 0, {}, 3},
+                                   {40, 40, 0, {}, 4},
+                                   {40, 40, 0, {}, 5}}),
+                          "disk");
   EXPECT_EQ(r.out, statusLines(5, 2, "ERROR\tDISK_FULL"));
   EXPECT_EQ(r.exitCode, 31);
   EXPECT_EQ(listDir(dir_ / "disk"), pageNames(2));
