@@ -17,7 +17,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
   if (const auto frame = factory->openFirstFrame(input.path())) {
     const folio::codecs::FrameInfo& info = frame->info();
     std::vector<std::uint8_t> stored;
-    if (info.placeableJpeg &&
+    // As the images job does: only a frame within the pixel limit is read as stored.
+    if (info.placeableJpeg && folio::assemble::uprightFrameOf(info) &&
         frame->readStoredJpeg(&stored) == folio::codecs::StoredJpeg::placeable &&
         (stored.size() > size || stored.size() > std::size_t{info.width} * 4 * info.height ||
          std::memcmp(stored.data(), data, stored.size()) != 0)) {
