@@ -36,7 +36,7 @@ test-sanitize: build-sanitize
 # The PDF job is the one with two threads: its tests run again under
 # ThreadSanitizer, with only the programs they need built.
 TSAN_TARGETS = folio render_units_test render_job_test faults_test
-TSAN_TESTS = ^(RenderJob|ConvertPdfToImages|PngWriter|PngEncoder|Faults[.](LostStandardOutput|OutputFolderMovedAway|FullDisks))
+TSAN_TESTS = ^(RenderJob|PngEncoder|Faults[.](LostStandardOutput|OutputFolderMovedAway|FullDisks))
 # One-page documents of every size teach it nothing about two threads;
 # TheLargestPageIsWrittenAlone keeps the largest page's way through the job.
 TSAN_LEFT_OUT = PageSizesAndLimits
