@@ -17,14 +17,14 @@ DWORD chunkOf(size_t size) { return size > MAXDWORD ? MAXDWORD : static_cast<DWO
 }  // namespace
 
 PathKind queryPathKind(const std::u16string& path) {
-  const DWORD attributes = GetFileAttributesW(win::widePath(path));
+  const DWORD attributes = GetFileAttributesW(win::systemPath(path).c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) return PathKind::missing;
   return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? PathKind::directory : PathKind::file;
 }
 
 std::optional<std::uint64_t> queryFileSize(const std::u16string& path) {
   WIN32_FILE_ATTRIBUTE_DATA data;
-  if (!GetFileAttributesExW(win::widePath(path), GetFileExInfoStandard, &data)) {
+  if (!GetFileAttributesExW(win::systemPath(path).c_str(), GetFileExInfoStandard, &data)) {
     return std::nullopt;
   }
   return (std::uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow;
@@ -79,8 +79,8 @@ void File::close() {
 
 File openForReading(const std::u16string& path) {
   const HANDLE handle =
-      CreateFileW(win::widePath(path), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                  FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+      CreateFileW(win::systemPath(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return File();
   File file(reinterpret_cast<std::intptr_t>(handle));
   // Only a file on a disk: a pipe or a device could keep a reader waiting.
@@ -91,8 +91,9 @@ File openForReading(const std::u16string& path) {
 File createNewFile(const std::u16string& path, IoStatus* status) {
   IoStatus ignored;
   IoStatus& result = status ? *status : ignored;
-  const HANDLE handle = CreateFileW(win::widePath(path), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+  const HANDLE handle =
+      CreateFileW(win::systemPath(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                  FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
   if (handle == INVALID_HANDLE_VALUE) {
     result = win::statusOfError(GetLastError());
     return File();
@@ -101,20 +102,23 @@ File createNewFile(const std::u16string& path, IoStatus* status) {
   return File(reinterpret_cast<std::intptr_t>(handle));
 }
 
-bool deleteFile(const std::u16string& path) { return DeleteFileW(win::widePath(path)) != 0; }
+bool deleteFile(const std::u16string& path) {
+  return DeleteFileW(win::systemPath(path).c_str()) != 0;
+}
 
 IoStatus moveFileNoReplace(const std::u16string& from, const std::u16string& to) {
   // The content must be on the disk before the name says it is complete.
   // MOVEFILE_WRITE_THROUGH flushes only a move that copies, so the file is
   // flushed here first.
   {
-    const HANDLE handle = CreateFileW(win::widePath(from), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const HANDLE handle = CreateFileW(win::systemPath(from).c_str(), GENERIC_WRITE, FILE_SHARE_READ,
+                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) return win::statusOfError(GetLastError());
     File file(reinterpret_cast<std::intptr_t>(handle));
     if (const IoStatus flushed = file.flush(); flushed != IoStatus::ok) return flushed;
   }
-  if (MoveFileExW(win::widePath(from), win::widePath(to), MOVEFILE_WRITE_THROUGH)) {
+  if (MoveFileExW(win::systemPath(from).c_str(), win::systemPath(to).c_str(),
+                  MOVEFILE_WRITE_THROUGH)) {
     return IoStatus::ok;
   }
   return win::statusOfError(GetLastError());

@@ -12,9 +12,11 @@ namespace folio::platform {
 // when there is no such form. A zero unit ends the path here too.
 std::optional<std::string> libraryPath(const std::u16string& path);
 
-// directory, one separator of the system, then name. The directory is taken
-// exactly as given: one that already ends in a separator gets a second one,
-// which every system reads as one.
+// The path of name inside directory: directory, one separator of the
+// system, then name. The directory is otherwise taken as given. Where the
+// system's own reading calls for it (on Windows a bare drive such as Y:,
+// which names that drive's current folder, or a folder that already ends in
+// a separator) no separator is added.
 std::u16string joinPath(const std::u16string& directory, const std::u16string& name);
 
 }  // namespace folio::platform

@@ -12,11 +12,11 @@
 
 namespace folio::platform::win {
 
-// A UTF-16 path as the wide calls take it. wchar_t is UTF-16 here, and the
-// terminating zero of the string (or an earlier zero unit) ends the path.
-inline const wchar_t* widePath(const std::u16string& path) {
-  return reinterpret_cast<const wchar_t*>(path.c_str());
-}
+// A UTF-16 path in the form to hand a wide file call (wchar_t is UTF-16
+// here), up to its first zero unit. A path whose full form is long is given
+// as that full form behind the \\?\ prefix, which every file call takes up
+// to 32767 units on Windows 7 too; any other path is handed on as it is.
+std::wstring systemPath(const std::u16string& path);
 
 inline IoStatus statusOfError(DWORD error) {
   return (error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL) ? IoStatus::diskFull

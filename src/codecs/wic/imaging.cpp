@@ -253,7 +253,7 @@ class WicFactory final : public ImagingFactory {
  private:
   std::unique_ptr<ImageFrame> openFrame(const std::u16string& path) const {
     IWICBitmapDecoder* rawDecoder = nullptr;
-    if (FAILED(factory_->CreateDecoderFromFilename(platform::win::widePath(path), nullptr,
+    if (FAILED(factory_->CreateDecoderFromFilename(platform::win::systemPath(path).c_str(), nullptr,
                                                    GENERIC_READ, WICDecodeMetadataCacheOnLoad,
                                                    &rawDecoder)) ||
         rawDecoder == nullptr) {
