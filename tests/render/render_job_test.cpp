@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
 
 #include "png_reader.h"
 #include "support/pdf_fixtures.h"
@@ -43,11 +44,11 @@ std::vector<PageSpec> pages(int count, double width = 20, double height = 20) {
 
 class RenderJob : public testing::Test {
  protected:
-  // Renders the document into the new folder `out` (or, given, into `output`).
-  RunResult run(const std::string& pdfBytes, const std::string& out, std::string output = "") {
+  // Renders the document into the new folder `out`.
+  RunResult run(const std::string& pdfBytes, const std::string& out) {
     std::filesystem::create_directories(dir_ / out);
     writeFile(dir_ / "in.pdf", pdfBytes);
-    return runFolio({"--input", dir_ / "in.pdf", "--output", output.empty() ? dir_ / out : output});
+    return runFolio({"--input", dir_ / "in.pdf", "--output", dir_ / out});
   }
   TempDir dir_;
 };
@@ -165,7 +166,11 @@ TEST_F(RenderJob, DocumentsThatDoNotOpen) {
 
 // What the output folder already holds, and a page k that fails while page
 // k + 1 may already be rendered: pages 1 to k - 1 are named and reported, a
-// file already there is never replaced, and nothing else is left.
+// file already there is never replaced, and nothing else is left. The folder
+// is passed as its path, or in the form `output` gives ("@" stands for its
+// path, or after Y:\ for its name). Forms with a drive run only under Wine,
+// with drive Y: mapped to the test's folder and the worker started in the
+// output folder.
 TEST_F(RenderJob, TheOutputFolderKeepsOnlyWholePages) {
   struct Case {
     const char* what;
@@ -173,7 +178,9 @@ TEST_F(RenderJob, TheOutputFolderKeepsOnlyWholePages) {
     int reported;
     const char* last;
     int code;
+    const char* output = "";
   };
+  const std::string longName(250, 'l');  // past MAX_PATH with Y:\ and a page's name
   const Case cases[] = {
       {"page 1 exists", 1, 0, 0, 0, "ERROR\tCANNOT_WRITE", 31},
       {"page 5 exists", 5, 0, 0, 4, "ERROR\tCANNOT_WRITE", 31},
@@ -181,16 +188,32 @@ TEST_F(RenderJob, TheOutputFolderKeepsOnlyWholePages) {
       {"page 5 exists, page 6 is too large", 5, 0, 6, 4, "ERROR\tCANNOT_WRITE", 31},
       {"page 5 is too large", 0, 0, 5, 4, "ERROR\tPAGE_TOO_LARGE", 32},
       {"stale temporary files", 0, 1, 0, 10, "DONE\t10", 0},
-      {"a trailing separator", 0, 10, 0, 10, "DONE\t10", 0}};
+      {"a trailing separator", 0, 10, 0, 10, "DONE\t10", 0, "@/"},
+      {"a bare drive: its current folder", 0, 0, 0, 10, "DONE\t10", 0, "Y:"},
+      {"a literal path ending in a separator", 0, 0, 0, 10, "DONE\t10", 0, "\\\\?\\Y:\\@\\"},
+      {longName.c_str(), 0, 0, 0, 10, "DONE\t10", 0, "Y:"}};
+  const bool wine = runsWindowsWorker();
+  const char* prefix = std::getenv("WINEPREFIX");  // named by scripts/test-windows
+  const std::filesystem::path driveY = std::string(prefix ? prefix : "") + "/dosdevices/y:";
+  if (wine) std::filesystem::remove(driveY);
+  if (wine) std::filesystem::create_directory_symlink(dir_.path(), driveY);
   for (const Case& c : cases) {
+    const bool drive = std::string(c.output).find("Y:") != std::string::npos;
+    if (drive && !wine) continue;
     const std::string out = dir_ / c.what;
     std::filesystem::create_directory(out);
     if (c.inTheWay) writeFile(out + "/" + pageName(c.inTheWay), "in the way");
     if (c.stale) writeFile(out + "/" + pageName(c.stale) + ".tmp", "left by a lost run");
     std::vector<PageSpec> document = pages(10);
     if (c.tooLarge) document[c.tooLarge - 1] = {14400, 14400};
-    const bool slash = c.what == std::string("a trailing separator");
-    const RunResult r = run(makePdf(document), c.what, slash ? out + "/" : "");
+    writeFile(dir_ / "in.pdf", makePdf(document));
+    std::string output = *c.output ? c.output : out;
+    if (const size_t at = output.find('@'); at != std::string::npos) {
+      output.replace(at, 1, drive ? std::string(c.what) : out);
+    }
+    const RunResult r =
+        runFolio({"--input", drive ? "Y:\\in.pdf" : dir_ / "in.pdf", "--output", output},
+                 {.cwd = drive ? out : ""});
     EXPECT_EQ(r.out, statusLines(10, c.reported, c.last)) << c.what;
     EXPECT_EQ(r.exitCode, c.code) << c.what;
     std::vector<std::string> expected = pageNames(c.reported);
@@ -201,6 +224,7 @@ TEST_F(RenderJob, TheOutputFolderKeepsOnlyWholePages) {
     }
     EXPECT_TRUE(!c.inTheWay || readFile(out + "/" + pageName(c.inTheWay)) == "in the way");
   }
+  if (wine) std::filesystem::remove(driveY);
 }
 
 TEST_F(RenderJob, AFullDiskIsReportedAndLeavesNoPartialPage) {
