@@ -11,18 +11,19 @@ namespace {
 
 using WideView = std::wstring_view;
 
-// Paths the system takes literally, without making them full or collapsing
-// their separators: they reach the file system as they are.
+// Paths behind these prefixes the system takes literally, without making
+// them full or collapsing their separators.
 constexpr WideView kLiteral = L"\\\\?\\";
 constexpr WideView kObjectManager = L"\\??\\";
+// A full path to a device, and one to a share; and a share's literal form.
 constexpr WideView kDevice = L"\\\\.\\";
 constexpr WideView kUnc = L"\\\\";
 constexpr WideView kLiteralUnc = L"\\\\?\\UNC\\";
 
 // A full path this long or longer is handed on in its literal form. MAX_PATH
-// bounds the plain form with its terminating zero, and calls on folders stop
-// 12 units earlier still; the literal form names the same file, so the margin
-// costs nothing.
+// bounds the plain form with its terminating zero, and the calls that make
+// folders stop 12 units earlier still; the literal form names the same file,
+// so the margin costs nothing.
 constexpr size_t kLongPath = MAX_PATH - 12;
 
 bool startsWith(WideView text, WideView prefix) { return text.substr(0, prefix.size()) == prefix; }
