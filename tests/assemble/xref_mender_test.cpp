@@ -43,41 +43,6 @@ Layout layOut(const std::string& data, std::uint64_t zeros) {
   return d;
 }
 
-// Fed in blocks of `block` bytes, the zeros a mebibyte at a time: whether it
-// finished, how many bytes came out and those after the zeros.
-struct Fed {
-  bool finished;
-  std::uint64_t size;
-  std::string tail;
-};
-
-Fed feed(const Layout& d, size_t block) {
-  const std::uint64_t keepFrom = d.head.size() + d.zeros;
-  Fed out{false, 0, ""};
-  XrefMender mender([&](const char* data, size_t size) {
-    if (out.size + size > keepFrom) {
-      const std::uint64_t skip = keepFrom > out.size ? keepFrom - out.size : 0;
-      out.tail.append(data + skip, size - skip);
-    }
-    out.size += size;
-    return true;
-  });
-  const auto text = [&](const std::string& s) {
-    for (size_t i = 0; i < s.size(); i += block) {
-      EXPECT_TRUE(mender.write(s.data() + i, std::min(block, s.size() - i)));
-    }
-  };
-  static const std::vector<char> zeros(1 << 20);
-  text(d.head);
-  for (std::uint64_t left = d.zeros; left > 0; left -= std::min<std::uint64_t>(left, 1 << 20)) {
-    EXPECT_TRUE(mender.write(zeros.data(), std::min<std::uint64_t>(left, zeros.size())));
-  }
-  text(d.tail + d.printed);
-  out.finished = mender.finish();
-  EXPECT_EQ(mender.refused(), !out.finished);
-  return out;
-}
-
 TEST(XrefMender, EachEntryPointsAtItsObjectOrTheSaveIsRefused) {
   // Stream data that looks like an object header and a table's start.
   const std::string lookalikes = "\r\n3 0 obj\r\n\r\nxref\r\n0 1\r\n";
@@ -96,15 +61,36 @@ TEST(XrefMender, EachEntryPointsAtItsObjectOrTheSaveIsRefused) {
       // the printed offset fits both.
       {"two headers 4 GiB apart", "\r\n3 0 obj\r\n", 4 * kGiB - 30, 3, false, true},
   };
+  static const std::vector<char> zeros(1 << 20);
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     const Layout d = layOut(c.data, c.zeros);
-    const Fed out = feed(d, c.block);
-    EXPECT_EQ(out.finished, !c.refused);
+    const std::uint64_t keepFrom = d.head.size() + d.zeros;
+    std::uint64_t size = 0;
+    std::string tail;  // what comes out after the zeros
+    XrefMender mender([&](const char* data, size_t n) {
+      const size_t skip = size_t(std::min<std::uint64_t>(n, keepFrom - std::min(keepFrom, size)));
+      tail.append(data + skip, n - skip);
+      size += n;
+      return true;
+    });
+    // The text in blocks of c.block bytes, the zeros a mebibyte at a time.
+    const auto text = [&](const std::string& s) {
+      for (size_t i = 0; i < s.size(); i += c.block) {
+        EXPECT_TRUE(mender.write(s.data() + i, std::min(c.block, s.size() - i)));
+      }
+    };
+    text(d.head);
+    for (std::uint64_t left = d.zeros, n; left > 0; left -= n) {
+      EXPECT_TRUE(mender.write(zeros.data(), n = std::min<std::uint64_t>(left, zeros.size())));
+    }
+    text(d.tail + d.printed);
+    EXPECT_EQ(mender.finish(), !c.refused);
+    EXPECT_EQ(mender.refused(), c.refused);
     if (c.refused) continue;
     const std::string& table = c.mended ? d.mended : d.printed;
-    EXPECT_EQ(out.tail, d.tail + table);
-    EXPECT_EQ(out.size, d.head.size() + d.zeros + d.tail.size() + table.size());
+    EXPECT_EQ(tail, d.tail + table);
+    EXPECT_EQ(size, keepFrom + d.tail.size() + table.size());
   }
 }
 
