@@ -1,7 +1,6 @@
 #include "assemble/xref_mender.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
 #include <optional>
 #include <string_view>
@@ -18,9 +17,9 @@ constexpr std::uint64_t kWrap = std::uint64_t{1} << 32;
 constexpr size_t kMaxHeaderLine = 32;
 constexpr size_t kMaxTableLine = 256;
 constexpr int kMaxTrailerLines = 16;
-// More than these is no table of ours (10000 pages take a few megabytes) and
+// More than these is no table of ours (10000 pages take under a megabyte) and
 // no document's object count: data that merely looks like them.
-constexpr size_t kMaxTableBytes = 64 << 20;
+constexpr size_t kMaxTableBytes = 16 << 20;
 constexpr size_t kMaxHeaders = 1 << 20;
 
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
@@ -261,10 +260,9 @@ bool XrefMender::mendTable() {
     }
     if (!found) return false;
     const size_t lineEnd = held_.find("\r\n", entry.line) + 2;
-    char line[32];
-    std::snprintf(line, sizeof line, "%010llu 00000 n\r\n",
-                  static_cast<unsigned long long>(*found));
-    mended.append(held_, copied, entry.line - copied).append(line);
+    const std::string digits = std::to_string(*found);  // at most ten: found < kMaxPdfFileBytes
+    mended.append(held_, copied, entry.line - copied).append(10 - digits.size(), '0');
+    mended.append(digits).append(" 00000 n\r\n");
     copied = lineEnd;
   }
   mended.append(held_, copied, startxrefLine_ - copied);
