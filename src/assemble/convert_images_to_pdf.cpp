@@ -213,15 +213,9 @@ JobResult convertImagesToPdf(const std::vector<std::u16string>& images,
   }
 
   // Nothing is written at the output path before every page is built.
-  switch (savePdfToFile(document.get(), outputPath)) {
-    case platform::IoStatus::ok:
-      return protocol::makeSuccessResult(total);
-    case platform::IoStatus::diskFull:
-      return makeErrorResult(results::diskFullPdf);
-    case platform::IoStatus::other:
-      break;
-  }
-  return makeErrorResult(results::cannotWritePdf);
+  const protocol::Result saved = savePdfToFile(document.get(), outputPath);
+  if (saved.code != results::done.code) return makeErrorResult(saved);
+  return protocol::makeSuccessResult(total);
 }
 
 }  // namespace folio::assemble

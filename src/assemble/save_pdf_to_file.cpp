@@ -1,40 +1,44 @@
 #include "assemble/save_pdf_to_file.h"
 
 namespace folio::assemble {
+
+namespace results = protocol::results;
+
 int writeBlockToFile(FPDF_FILEWRITE* header, const void* data, unsigned long size) {
-  auto* sink = reinterpret_cast<PdfFileSink*>(header);
-  // Each block goes straight to the file; a short write is continued, a
-  // write that makes no progress ends the save.
-  const platform::IoStatus status = sink->file->writeAll(data, size);
-  if (status != platform::IoStatus::ok) {
-    sink->lastError = status;
-    return 0;
-  }
-  return 1;
+  return reinterpret_cast<PdfFileSink*>(header)->mender->write(data, size) ? 1 : 0;
 }
 
-platform::IoStatus savePdfToFile(FPDF_DOCUMENT document, const std::u16string& outputPath) {
+protocol::Result savePdfToFile(FPDF_DOCUMENT document, const std::u16string& outputPath) {
   // A file already at the path is replaced; one that is protected stays and
   // makes the exclusive create below fail.
   platform::deleteFile(outputPath);
   platform::File file = platform::createNewFile(outputPath);
-  if (!file.isOpen()) return platform::IoStatus::other;
+  if (!file.isOpen()) return results::cannotWritePdf;
 
-  PdfFileSink sink{{1, writeBlockToFile}, &file, platform::IoStatus::ok};
+  // Each block goes straight to the file; a short write is continued, and the
+  // first write that makes no progress ends the save.
+  platform::IoStatus lastError = platform::IoStatus::ok;
+  XrefMender mender([&](const char* data, size_t size) {
+    if (lastError == platform::IoStatus::ok) lastError = file.writeAll(data, size);
+    return lastError == platform::IoStatus::ok;
+  });
+  PdfFileSink sink{{1, writeBlockToFile}, &mender};
   const bool produced = FPDF_SaveAsCopy(document, &sink.header, FPDF_NO_INCREMENTAL) != 0;
   // PDFium can answer true although one of its block writes failed (the
   // last blocks of a small document, on a full disk): a document whose bytes
   // did not all reach the disk is not saved, whatever PDFium answers, and
   // neither is one whose flush failed.
-  const bool written = produced && sink.lastError == platform::IoStatus::ok;
+  const bool written = produced && mender.finish() && lastError == platform::IoStatus::ok;
   const platform::IoStatus flushed = file.flush();
   file.close();
-  if (written && flushed == platform::IoStatus::ok) return platform::IoStatus::ok;
+  if (written && flushed == platform::IoStatus::ok) return results::done;
 
-  // No truncated PDF is ever left behind.
+  // No truncated or damaged PDF is ever left behind.
   platform::deleteFile(outputPath);
-  if (sink.lastError != platform::IoStatus::ok) return sink.lastError;
-  return flushed == platform::IoStatus::ok ? platform::IoStatus::other : flushed;
+  const platform::IoStatus failed = lastError != platform::IoStatus::ok ? lastError : flushed;
+  if (failed == platform::IoStatus::diskFull) return results::diskFullPdf;
+  if (failed == platform::IoStatus::ok && mender.refused()) return results::pdfCreateFailed;
+  return results::cannotWritePdf;
 }
 
 }  // namespace folio::assemble

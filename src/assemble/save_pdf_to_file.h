@@ -3,24 +3,25 @@
 
 #include <string>
 
+#include "assemble/xref_mender.h"
 #include "pdfium/fpdf_api.h"
 #include "platform/files.h"
+#include "protocol/result_codes.h"
 
 namespace folio::assemble {
 
 // What PDFium is handed: its writer record first, so that the callback finds
-// the file and the error through the pointer PDFium gives back.
+// the rest through the pointer PDFium gives back.
 struct PdfFileSink {
   FPDF_FILEWRITE header;
-  platform::File* file;
-  platform::IoStatus lastError;
+  XrefMender* mender;  // puts the table right on the bytes' way to the file
 };
 
-// PDFium's block writer: 1 when every byte reached the file, 0 otherwise.
+// PDFium's block writer: 1 when the bytes were taken, 0 otherwise.
 int writeBlockToFile(FPDF_FILEWRITE* sink, const void* data, unsigned long size);
 
-// Saves the document at outputPath, replacing a file that is there. On any
-// failure nothing is left at the path; a full disk says so.
-platform::IoStatus savePdfToFile(FPDF_DOCUMENT document, const std::u16string& outputPath);
+// Saves the document at outputPath, replacing a file that is there: done, or
+// the images job's failure. On any failure nothing is left at the path.
+protocol::Result savePdfToFile(FPDF_DOCUMENT document, const std::u16string& outputPath);
 
 }  // namespace folio::assemble

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <filesystem>
+#include <fstream>
 
 #include "fixtures.h"
 #include "support/bytes.h"
@@ -122,6 +123,69 @@ TEST(ImagesJob, SavingReplacesOnlyWhatItMay) {
   EXPECT_EQ(readFile(dir / "readonly.pdf"), "protected");
   EXPECT_TRUE(fs::is_directory(dir / "a-directory.pdf"));
   EXPECT_FALSE(fs::exists(dir / "no-such-folder"));
+}
+
+// A grey baseline JPEG of 8192 by 8192 pixels, 91 MB: every block a DC
+// difference of 0 and 63 AC coefficients of 512, each a one-bit code and ten
+// bits, so that four blocks make 347 whole bytes and no 0xFF.
+std::string bigJpeg() {
+  const auto segment = [](int marker, const std::string& body) {
+    const size_t n = body.size() + 2;
+    return std::string{'\xFF', char(marker), char(n >> 8), char(n)} + body;
+  };
+  const std::string oneCode = '\x01' + std::string(15, '\0');
+  std::string jpeg = "\xFF\xD8" + segment(0xDB, '\0' + std::string(64, '\x01')) +
+                     segment(0xC0, std::string("\x08\x20\x00\x20\x00\x01\x01\x11\x00", 9)) +
+                     segment(0xC4, '\x00' + oneCode + '\x00') +  // DC: difference 0
+                     segment(0xC4, '\x10' + oneCode + '\x0A') +  // AC: run 0, ten bits
+                     segment(0xDA, std::string("\x01\x01\x00\x00\x3F\x00", 6));
+  std::string blocks;
+  unsigned byte = 0, filled = 0;
+  for (int bit = 0; bit < 4 * (1 + 63 * 11); ++bit) {
+    const int inBlock = bit % (1 + 63 * 11);
+    byte = byte << 1 | (inBlock > 0 && (inBlock - 1) % 11 == 1);
+    if (++filled == 8) blocks += char(byte), byte = filled = 0;
+  }
+  for (int i = 0; i < 1024 * 1024 / 4; ++i) jpeg += blocks;
+  return jpeg + "\xFF\xD9";
+}
+
+// Past 2 GiB (the photo above placed 25 times), every entry of the table
+// points at its own object, and qpdf reads the table as it stands.
+TEST(ImagesJob, ADocumentPast2GiBKeepsATrueTable) {
+  std::string skipped;
+  if (leftOutOnWindows(&skipped, "a document past 2 GiB", "a 32-bit worker cannot hold it")) {
+    GTEST_SKIP() << skipped;
+  }
+  TempDir dir;
+  writeFile(dir / "big.jpg", bigJpeg());
+  const RunResult r = convert(dir, std::vector(25, wide(dir / "big.jpg")), dir / "out.pdf");
+  ASSERT_EQ(r.exitCode, 0) << r.out;
+  std::ifstream pdf(dir / "out.pdf", std::ios::binary);
+  const std::uint64_t size = fs::file_size(dir / "out.pdf");
+  ASSERT_GT(size, std::uint64_t{1} << 31);
+  const auto at = [&](std::uint64_t offset, size_t length) {
+    std::string bytes(length, '\0');
+    pdf.seekg(std::streamoff(offset)).read(bytes.data(), std::streamsize(length));
+    return bytes.substr(0, size_t(pdf.gcount()));
+  };
+  const std::string end = at(size - 40, 40);
+  const std::uint64_t table = std::stoull(end.substr(end.find("startxref\r\n") + 11));
+  // One subsection: objects 0 (free), 1 to 3, and four a page.
+  std::istringstream lines(at(table, size_t(size - table)));
+  std::string word, offset, use;
+  std::uint64_t count = 0;
+  lines >> word >> word >> count;
+  EXPECT_EQ(count, 4u + 4 * 25);
+  for (std::uint64_t object = 0; object < count && lines >> offset >> word >> use; ++object) {
+    ASSERT_EQ(offset.size(), 10u) << object;
+    if (use != "n") continue;
+    EXPECT_EQ(at(std::stoull(offset), 20).rfind(std::to_string(object) + " 0 obj\r\n", 0), 0u)
+        << offset;
+  }
+  const RunResult qpdf = runProgram({"/usr/bin/qpdf", "--show-xref", dir / "out.pdf"});
+  EXPECT_EQ(qpdf.exitCode, 0) << qpdf.err;
+  EXPECT_EQ(qpdf.err, "");
 }
 
 }  // namespace
