@@ -11,7 +11,7 @@ DESTDIR ?=
 
 .PHONY: all setup build build-sanitize build-tsan build-windows test test-fast test-sanitize \
   test-tsan test-windows demo bench-render bench-images clean fuzz install package package-windows \
-  test-package
+  test-package build-worker python-env test-python
 
 all: build
 
@@ -63,8 +63,31 @@ test-windows: build build-windows
 	@scripts/test-windows $(BUILD) $(WINDOWS_BUILD)
 
 # Every test, in the release build and again under the sanitizers; the PDF
-# job's tests once more under ThreadSanitizer.
-test: test-fast test-sanitize test-tsan
+# job's tests once more under ThreadSanitizer; the Python package against the
+# release build's worker.
+test: test-fast test-sanitize test-tsan test-python
+
+# The worker alone, for what drives it from outside.
+build-worker: setup
+	@cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release $(CMAKE_FLAGS) >/dev/null
+	@cmake --build $(BUILD) --target folio
+
+# The Python package's tools, pinned, in a virtual environment of the build's
+# own; made again when the list changes.
+PYTHON_ENV = $(BUILD)/python-env
+PYTHON_TOOLS = pytest==9.2.0 mypy==2.4.1 ruff==0.17.6 build==1.6.1 wheel==0.48.0 \
+  setuptools==80.9.0 auditwheel==6.8.2 pdf2image==1.17.0 pypdfium2==5.15.2 pillow==11.3.0
+python-env: setup
+	@if [ "$$(cat $(PYTHON_ENV)/tools 2>/dev/null)" != "$(PYTHON_TOOLS)" ]; then \
+	  rm -rf $(PYTHON_ENV) && /usr/bin/python3 -m venv $(PYTHON_ENV) && \
+	  $(PYTHON_ENV)/bin/pip install --quiet $(PYTHON_TOOLS) && \
+	  echo "$(PYTHON_TOOLS)" > $(PYTHON_ENV)/tools; fi
+
+# The package's lint and types, then its tests against the built worker.
+test-python: build-worker python-env
+	@cd python && ../$(PYTHON_ENV)/bin/ruff check -q . && ../$(PYTHON_ENV)/bin/ruff format -q --check . \
+	  && ../$(PYTHON_ENV)/bin/mypy --strict folio_worker
+	@FOLIO_WORKER=$(abspath $(BUILD))/folio PYTHONPATH=python $(PYTHON_ENV)/bin/pytest -q tests/python
 
 # bin/folio, its PDFium in lib/folio, the list-file tool and the licences
 # under PREFIX (and DESTDIR, when staging).

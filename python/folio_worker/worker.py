@@ -58,7 +58,7 @@ def find_worker(worker: Optional[WorkerArg] = None) -> list[Union[str, bytes]]:
     if on_path:
         return [on_path]
     raise errors.WorkerNotFoundError(
-        f"no folio worker: not at {bundled} (inside this package), FOLIO_WORKER is not set, "
+        f"WORKER_NOT_FOUND: not at {bundled} (inside this package), FOLIO_WORKER is not set, "
         f"and no {WORKER_NAME} on PATH ({os.environ.get('PATH', '')})"
     )
 
@@ -129,7 +129,10 @@ class JobState(Generic[T]):
         code = self.returncode
         if code is not None and code < 0:
             raise errors.WorkerKilledError(
-                f"the worker was killed by signal {-code}", signal=-code, code=code, job=self
+                f"KILLED: the worker was killed by signal {-code}",
+                signal=-code,
+                code=code,
+                job=self,
             )
         if self.final is not None and self.final.error is not None:
             name = self.final.error
@@ -140,17 +143,18 @@ class JobState(Generic[T]):
             return self._make_result(self)
         said = "no result line" if self.final is None else "DONE"
         raise errors.NoResultError(
-            f"the worker ended with exit code {code} and {said}", code=code, job=self
+            f"NO_RESULT: the worker ended with exit code {code} and {said}", code=code, job=self
         )
 
     def _not_started(self, error: OSError) -> errors.WorkerNotFoundError:
         return errors.WorkerNotFoundError(
-            f"cannot start the worker {os.fsdecode(self.command[0])}: {error.strerror}", job=self
+            f"WORKER_NOT_FOUND: cannot start {os.fsdecode(self.command[0])}: {error.strerror}",
+            job=self,
         )
 
     def _timed_out(self) -> errors.FolioTimeoutError:
         return errors.FolioTimeoutError(
-            f"the job took longer than {self._timeout} s; the worker was ended", job=self
+            f"TIMEOUT: the job took longer than {self._timeout} s; the worker was ended", job=self
         )
 
     def _clean_up(self, killed: bool) -> None:
