@@ -12,7 +12,7 @@ DESTDIR ?=
 .PHONY: all setup build build-sanitize build-tsan build-windows test test-fast test-sanitize \
   test-tsan test-windows demo bench-render bench-images clean fuzz install package package-windows \
   test-package build-worker python-env test-python wheel test-wheel wheel-windows \
-  test-wheel-windows
+  test-wheel-windows bench-python
 
 all: build
 
@@ -86,11 +86,13 @@ python-env: setup
 	  $(PYTHON_ENV)/bin/pip install --quiet $(PYTHON_TOOLS) && \
 	  echo "$(PYTHON_TOOLS)" > $(PYTHON_ENV)/tools; fi
 
-# The package's lint and types, then its tests against the built worker.
+# The package's lint and types, then its tests and the examples of
+# docs/python.md against the built worker.
 test-python: build-worker python-env
 	@cd python && ../$(PYTHON_ENV)/bin/ruff check -q . && ../$(PYTHON_ENV)/bin/ruff format -q --check . \
 	  && ../$(PYTHON_ENV)/bin/mypy --strict folio_worker
-	@FOLIO_WORKER=$(abspath $(BUILD))/folio PYTHONPATH=python $(PYTHON_ENV)/bin/pytest -q tests/python
+	@FOLIO_WORKER=$(abspath $(BUILD))/folio PYTHONPATH=python $(PYTHON_ENV)/bin/pytest -q \
+	  tests/python docs/python.md --doctest-glob=python.md
 
 # bin/folio, its PDFium in lib/folio, the list-file tool and the licences
 # under PREFIX (and DESTDIR, when staging).
@@ -145,6 +147,13 @@ bench-render: build
 
 bench-images: build
 	@bench/images.sh $(BUILD)/folio
+
+# The Python API against pdf2image and pypdfium2 with Pillow, on the
+# documents of bench-render.
+bench-python: build-worker python-env
+	@DOCUMENTS_ONLY=1 bench/render.sh $(BUILD)/folio
+	@PYTHONPATH=python $(PYTHON_ENV)/bin/python bench/python_bench.py $(BUILD)/folio \
+	  bench/out/text-60.pdf bench/out/images-14.pdf
 
 clean:
 	rm -rf $(BUILD) $(SANITIZE_BUILD) $(TSAN_BUILD) $(WINDOWS_BUILD) demo-out
