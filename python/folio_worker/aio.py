@@ -71,7 +71,7 @@ class AsyncJob(JobState[T]):
                 await self.cancel()
                 raise
             self._ended = True
-            self._clean_up(killed=False)
+            self._clean_up(killed=self.returncode < 0)
         return self._outcome()
 
     async def cancel(self) -> None:

@@ -284,7 +284,8 @@ class Job(JobState[T]):
                 self.cancel()
                 raise
             self._ended = True
-            self._clean_up(killed=False)
+            # A worker ended by a signal (Ctrl-C reaches it too) left its page half written.
+            self._clean_up(killed=self.returncode < 0)
         return self._outcome()
 
     def cancel(self) -> None:

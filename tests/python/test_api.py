@@ -131,19 +131,24 @@ HALF_DONE = [
 
 
 @pytest.mark.parametrize(("job", "lines", "files", "left"), HALF_DONE)
-@pytest.mark.parametrize("mode", ["sync", "async"])
-def test_a_timeout_ends_the_worker_and_removes_what_it_left_half_done(
-    tmp_path: Path, job, lines, files, left, mode
+@pytest.mark.parametrize(
+    ("mode", "end", "error"),
+    [("sync", "exec sleep 30", fw.FolioTimeoutError),
+     ("async", "exec sleep 30", fw.FolioTimeoutError),
+     ("sync", "kill -INT $$", fw.WorkerKilledError)],  # as Ctrl-C ends it
+)
+def test_a_worker_ended_midway_leaves_nothing_half_done(
+    tmp_path: Path, job, lines, files, left, mode, end, error
 ) -> None:
     out = tmp_path / ("out" if job == "pdf" else "out/o.pdf")
     folder = tmp_path / "out"
-    script = f"printf '{lines}'; cd {folder} && touch {' '.join(files)} && exec sleep 30"
+    script = f"printf '{lines}'; cd {folder} && touch {' '.join(files)} && {end}"
     args = (SAMPLE, folder) if job == "pdf" else ([IMAGES[0]], out)
     folder.mkdir()
-    with pytest.raises(fw.FolioTimeoutError) as caught:
+    with pytest.raises(error) as caught:
         run("pdf_to_images" if job == "pdf" else "images_to_pdf", mode, *args, timeout=0.5,
-            worker=fake_worker(script))  # fmt: skip
-    assert caught.value.job.returncode == -9
+            worker=fake_worker(script))
+    assert caught.value.job.returncode in (-9, -2)
     assert sorted(os.listdir(folder)) == left
 
 
