@@ -2,6 +2,7 @@
 
 from __future__ import annotations
 
+import contextlib
 import os
 import queue
 import re
@@ -172,11 +173,14 @@ class JobState(Generic[T]):
         done = len(self.names)
         if self.kind == "images_to_pdf":
             if done == self.total:
-                self.output.unlink(missing_ok=True)
+                with contextlib.suppress(OSError):
+                    self.output.unlink()
             return
         digits = len(page_file_name(1, self.total)) - len("page_.png")
         pattern = re.compile(rf"page_(\d{{{digits}}})\.png\.tmp")
-        with os.scandir(self.output) as entries:
+        # A folder taken away or made read-only keeps what it holds; the
+        # job's own error says why it ended.
+        with contextlib.suppress(OSError), os.scandir(self.output) as entries:
             for entry in entries:
                 match = pattern.fullmatch(entry.name)
                 if match and done < int(match.group(1)) <= self.total:
@@ -284,9 +288,16 @@ class Job(JobState[T]):
                 self.cancel()
                 raise
             self._ended = True
+            self._close_pipe()
             # A worker ended by a signal (Ctrl-C reaches it too) left its page half written.
             self._clean_up(killed=self.returncode < 0)
         return self._outcome()
+
+    def _close_pipe(self) -> None:
+        # Unless a process the worker started (Wine's) still holds it open.
+        self._reader.join(timeout=1.0)
+        if not self._reader.is_alive() and self._process.stdout is not None:
+            self._process.stdout.close()
 
     def cancel(self) -> None:
         """End the worker now, reap it, and remove what it left half done."""
@@ -296,7 +307,7 @@ class Job(JobState[T]):
         self._process.kill()
         self.returncode = self._process.wait()
         # The lines it wrote before it ended tell which pages are whole.
-        self._reader.join(timeout=1.0)
+        self._close_pipe()
         while not self._lines.empty():
             line = self._lines.get()
             if line is not None and self.final is None:
