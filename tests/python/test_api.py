@@ -44,10 +44,18 @@ def test_both_jobs_give_their_files_and_events_in_order(tmp_path: Path, mode: st
     assert events == expected
 
 
-def make_input(tmp: Path, what: str) -> Path:
+def make_input(tmp: Path, what: str, request: pytest.FixtureRequest) -> Path:
     """An input built to fail one way."""
     path = tmp / what
-    if what == "text.pdf":
+    if what.startswith("full"):  # 8 KiB of disk (needs root)
+        (tmp / "full").mkdir()
+        subprocess.check_call(["mount", "-t", "tmpfs", "-o", "size=8k", "none", str(tmp / "full")])
+        request.addfinalizer(lambda: subprocess.check_call(["umount", str(tmp / "full")]))
+    elif what == "huge.pdf":  # 28800 pixels square
+        page = "<</Type/Page/MediaBox[0 0 14400 14400]>>"
+        pdf = f"<</Type/Catalog/Pages<</Type/Pages/Count 1/Kids[{page}]>>>>"
+        path.write_text(f"%PDF-1.4\n1 0 obj{pdf}endobj trailer<</Root 1 0 R>>\n%%EOF\n")
+    elif what == "text.pdf":
         path.write_text("not a document\n")
     elif what == "locked.pdf":
         subprocess.check_call(["qpdf", "--encrypt", "u", "o", "256", "--", str(SAMPLE), str(path)])
@@ -64,9 +72,12 @@ ERRORS = [
     ("pdf", "locked.pdf", "out", None, fw.PasswordRequiredError, 22, "locked.pdf"),
     ("pdf", SAMPLE, "missing", None, fw.CannotWriteError, 31, "missing"),
     ("pdf", SAMPLE, "taken", None, fw.CannotWriteError, 31, "taken/page_002.png"),
+    ("pdf", SAMPLE, "full", None, fw.DiskFullError, 31, "full/page_001.png"),
+    ("pdf", "huge.pdf", "out", None, fw.PageTooLargeError, 32, "out/page_001.png"),
     ("img", "text.pdf", "o.pdf", None, fw.ImageReadFailedError, 33, "text.pdf"),
     ("img", WIDE, "o.pdf", None, fw.ImageTooLargeError, 32, WIDE.name),
     ("img", IMAGES[0], "missing/o.pdf", None, fw.CannotWriteError, 34, "missing/o.pdf"),
+    ("img", ROOT / "tests/data/noise.bmp", "full/o.pdf", None, fw.DiskFullError, 34, "full/o.pdf"),
     ("pdf", SAMPLE, "out", "extra", fw.BadArgumentsError, 10, "sample.pdf"),
     ("pdf", SAMPLE, "out", fake_worker("kill -9 $$"), fw.WorkerKilledError, -9, None),
     ("pdf", SAMPLE, "out", ["true"], fw.NoResultError, 0, None),
@@ -77,11 +88,11 @@ ERRORS = [
 
 @pytest.mark.parametrize(("job", "source", "output", "worker", "error", "code", "item"), ERRORS)
 def test_each_failure_raises_the_class_of_its_result_name(
-    tmp_path: Path, job, source, output, worker, error, code, item
+    tmp_path: Path, request, job, source, output, worker, error, code, item
 ) -> None:
-    source = source if isinstance(source, Path) else make_input(tmp_path, source)
+    source = source if isinstance(source, Path) else make_input(tmp_path, source, request)
     (tmp_path / "out").mkdir()
-    make_input(tmp_path, output)
+    make_input(tmp_path, output, request)
     if worker == "extra":  # a fifth argument: not one of the two forms
         worker = [os.environ["FOLIO_WORKER"], "--extra"]
     with pytest.raises(error) as caught:
