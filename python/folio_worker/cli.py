@@ -3,6 +3,7 @@
 from __future__ import annotations
 
 import argparse
+import contextlib
 import json
 import os
 import sys
@@ -113,7 +114,9 @@ def main(argv: Optional[list[str]] = None) -> int:
     display = Display(sys.stdout if args.json else sys.stderr, mode)
     try:
         if args.job == "pdf2png":
-            os.makedirs(args.output_dir, exist_ok=True)
+            # A folder that cannot be made is the worker's CANNOT_WRITE to tell.
+            with contextlib.suppress(OSError):
+                os.makedirs(args.output_dir, exist_ok=True)
             pages = pdf_to_images(
                 args.pdf, args.output_dir, on_progress=display, timeout=args.timeout
             )
@@ -134,6 +137,9 @@ def main(argv: Optional[list[str]] = None) -> int:
         else:
             sys.stderr.write(f"folio-worker: {error}\n")
         return exit_code(error)
+    except ValueError as error:  # more images than a list holds, or a path too long
+        sys.stderr.write(f"folio-worker: {error}\n")
+        return 2
     except KeyboardInterrupt:
         sys.stderr.write("\nfolio-worker: interrupted; the worker was ended\n")
         return 130

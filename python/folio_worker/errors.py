@@ -87,7 +87,7 @@ class CannotWriteError(FolioError):
     """CANNOT_WRITE (31 in the PDF job, 34 in the images job): the output cannot be written."""
 
     name = "CANNOT_WRITE"
-    meaning = "the output cannot be written (a page file already there is never replaced)"
+    meaning = "the output cannot be written (no folder, no permission, or a page already there)"
 
 
 class DiskFullError(FolioError):
