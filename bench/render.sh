@@ -8,6 +8,7 @@
 #   bench/render.sh build/folio          # or: make bench-render
 #   TEXT_PAGES=100 IMAGE_PAGES=14 bench/render.sh build/folio
 #   RUN_DIR=/dev/shm/folio-bench bench/render.sh build/folio
+#   DOCUMENTS_ONLY=1 bench/render.sh build/folio     # make the documents only
 #
 # Page files go to RUN_DIR (default bench/out/run, on the disk). Folio puts
 # every page on the disk before it names it (two fsync calls a page), which
@@ -73,6 +74,9 @@ PY
   tools/make-image-list "$OUT/images.list" "$OUT"/images/*.jpg
   "$FOLIO" --images "$OUT/images.list" --output "$IMAGES" >/dev/null
 fi
+
+# Other benchmarks run on the same documents: DOCUMENTS_ONLY=1 stops here.
+[ -z "${DOCUMENTS_ONLY:-}" ] || exit 0
 
 # The runs --------------------------------------------------------------------
 # run NAME PAGES COMMAND...: wall seconds, peak KiB, user+system seconds.
