@@ -463,12 +463,12 @@ fixture("bomb.gif", b"GIF89a" + struct.pack("<HHBBB", 65535, 65535, 0x80, 0, 0) 
         struct.pack("<HHHHB", 0, 0, 65535, 65535, 0) + b"\x02\x02\x4c\x01\x00;", "unreadable")
 fixture("bomb.tif", tiff([dict(w=100000, h=100000, spp=1, photo=1, data=b"\x7f" * 64)]), "unreadable")
 fixture("bomb.bmp", bmp(40, 24, b"\x40" * 16, w=30000, h=30000), "unreadable")
-# Near-empty scans over 8192 x 8192 pixels, each one run of zeros through every block.
-runs = int(("0" + "1" * 14) * 33 + "1", 2).to_bytes(62, "big").replace(b"\xff", b"\xff\0")  # 33 runs of 32767
+# Near-empty scans over 8192 x 1024 pixels, each runs of zeros through every block.
+runs = int(("0" + "1" * 14) * 5 + "1" * 5, 2).to_bytes(10, "big").replace(b"\xff", b"\xff\0")  # 5 runs of 32767
 scan = segment(0xDA, b"\x01\x01\x00\x01\x3f\x00") + runs
 fixture("bomb-scans.jpg", b"\xff\xd8" + segment(0xDB, bytes(1) + b"\x01" * 64) +
-        segment(0xC2, struct.pack(">BHHBBBB", 8, 8192, 8192, 1, 1, 0x11, 0)) +
-        segment(0xC4, bytes([0x10, 1] + [0] * 15 + [0xE0])) + scan * 300 + b"\xff\xd9", "unreadable")
+        segment(0xC2, struct.pack(">BHHBBBB", 8, 1024, 8192, 1, 1, 0x11, 0)) +
+        segment(0xC4, bytes([0x10, 1] + [0] * 15 + [0xE0])) + scan * 3000 + b"\xff\xd9", "unreadable")
 vp8l = b"VP8L" + struct.pack("<IBI", 21, 0x2F, 0x0FFFFFFF) + b"\0" * 16  # lossless, 16384 x 16384
 fixture("bomb.webp", b"RIFF" + struct.pack("<I", 4 + len(vp8l)) + b"WEBP" + vp8l, "unreadable")
 
