@@ -13,7 +13,7 @@
 // clang-format on
 #include <libexif/exif-data.h>
 
-#include "codecs/jpeg_colours.h"
+#include "codecs/jpeg_forms.h"
 #include "codecs/libs/codecs.h"
 
 namespace folio::codecs::libs {
@@ -58,16 +58,10 @@ struct ErrorManager {
 
 void onMessage(j_common_ptr) {}
 
-// Encoders write a handful of scans: libjpeg's own progressions at most 18 for
-// four components, photo tools fewer. Each scan passes over every block of its
-// components however few bytes it holds, so a file of many near-empty scans
-// costs seconds for nothing: 8 ms a scan at 8192 by 8192 pixels here.
-constexpr int kMaxScans = 64;
-
 // Called by libjpeg once per row of blocks, in every pass over the data.
 void onProgress(j_common_ptr common) {
   auto* cinfo = reinterpret_cast<j_decompress_ptr>(common);
-  if (cinfo->input_scan_number > kMaxScans) ERREXIT(cinfo, JERR_BAD_PROGRESSION);
+  if (cinfo->input_scan_number > kMaxJpegScans) ERREXIT(cinfo, JERR_BAD_PROGRESSION);
 }
 
 // The markers before the first scan may hold a colour profile of up to 255

@@ -1,6 +1,6 @@
-// How the readers of a PDF tell the colours of a three-component JPEG, for
-// both codec back-ends: the data is placed as stored only where they must
-// all read it alike.
+// What both codec back-ends hold a JPEG to: how many scans its data may take,
+// and how the readers of a PDF tell the colours of three components, so that
+// the data is placed as stored only where they must all read it alike.
 #pragma once
 
 #include <cstdint>
@@ -9,6 +9,12 @@
 #include "codecs/imaging.h"
 
 namespace folio::codecs {
+
+// Encoders write a handful of scans: libjpeg's own progressions at most 18
+// for four components, photo tools fewer. Each scan passes over every block
+// of its components however few bytes it holds, so a file of many near-empty
+// scans costs seconds for nothing: 8 ms a scan at 8192 by 8192 pixels here.
+inline constexpr int kMaxJpegScans = 64;
 
 // libjpeg reads a JFIF segment of at least this many bytes, and the transform
 // of an Adobe segment of at least 12; a shorter one it passes over.
