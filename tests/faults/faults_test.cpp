@@ -102,6 +102,10 @@ TEST(Faults, HugeFilesAndHeadersFailFastInBoundedMemory) {
     const std::string bytes = readFile(fixturePath(name));
     cases.push_back({name, bytes, bytes.size(), nullptr});
   }
+  // A million empty segments: kept in a list, each cost a walk along it.
+  std::string segments = "\xFF\xD8";
+  for (int i = 0; i < 1 << 20; ++i) segments += std::string("\xFF\xE1\0\2", 4);
+  cases.push_back({"jpeg of a million empty segments", segments, segments.size(), nullptr});
   // The rows of the largest image allowed under a header that declares one
   // more: a decode would fill them all before missing the last.
   const std::string overLimit = readFile(fixturePath("limit-8192x8193.png"));

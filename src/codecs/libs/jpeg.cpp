@@ -76,6 +76,73 @@ constexpr std::uint64_t kMaxHeaderBytes = 32 << 20;
 // that turns out not to be one is never held whole.
 constexpr size_t kMaxRecordedHeaderBytes = 4 << 20;
 
+// What the header's segments say for placing the file and turning its image.
+struct HeaderSegments {
+  std::vector<std::uint8_t> exif;     // the first EXIF block, whole
+  std::vector<std::uint8_t> segment;  // the one being read: here, so that no jump skips it
+  ColourMarkers colours;
+};
+
+// A byte of a segment. The source never suspends: it fails instead.
+unsigned nextByte(j_decompress_ptr cinfo) {
+  jpeg_source_mgr* src = cinfo->src;
+  if (src->bytes_in_buffer == 0) (*src->fill_input_buffer)(cinfo);
+  --src->bytes_in_buffer;
+  return *src->next_input_byte++;
+}
+
+// APP0, APP1 and APP14, read in place of libjpeg's own reader: the JFIF and
+// Adobe fields are set as libjpeg sets them, and noted for the colour rule;
+// the first EXIF block is kept. No segment is saved in a list, so a header of
+// millions of segments costs what its bytes cost: libjpeg appends each saved
+// segment by walking the list, and 8 million empty ones took minutes.
+boolean readAppSegment(j_decompress_ptr cinfo) {
+  auto& seen = *static_cast<HeaderSegments*>(cinfo->client_data);
+  long length = static_cast<long>(nextByte(cinfo) << 8);
+  length += static_cast<long>(nextByte(cinfo)) - 2;
+  if (length < 0) length = 0;  // as libjpeg takes a length below 2
+  const bool exif = cinfo->unread_marker == JPEG_APP0 + 1;
+  std::vector<std::uint8_t>& head = seen.segment;
+  bool allocated = true;
+  try {
+    head.resize(static_cast<size_t>(exif ? length : std::min(length, 14L)));
+  } catch (const std::bad_alloc&) {
+    allocated = false;
+  }
+  if (!allocated) ERREXIT(cinfo, JERR_OUT_OF_MEMORY);
+  for (auto& byte : head) byte = static_cast<std::uint8_t>(nextByte(cinfo));
+  (*cinfo->src->skip_input_data)(cinfo, length - static_cast<long>(head.size()));
+  const auto says = [&head](const char* text, size_t size) {
+    return head.size() >= size && std::memcmp(head.data(), text, size) == 0;
+  };
+  if (exif) {
+    if (seen.exif.empty() && says(kExifHeader, kExifHeaderSize)) seen.exif.swap(head);
+  } else if (cinfo->unread_marker == JPEG_APP0 && says("JFIF", 5)) {
+    seen.colours.jfif = true;
+    seen.colours.shortSegment |= length < kJfifSegmentBytes;
+    if (length >= kJfifSegmentBytes) {
+      cinfo->saw_JFIF_marker = TRUE;
+      cinfo->JFIF_major_version = head[5];
+      cinfo->JFIF_minor_version = head[6];
+      cinfo->density_unit = head[7];
+      cinfo->X_density = static_cast<UINT16>(head[8] << 8 | head[9]);
+      cinfo->Y_density = static_cast<UINT16>(head[10] << 8 | head[11]);
+      if (head[5] != 1) WARNMS2(cinfo, JWRN_JFIF_MAJOR, head[5], head[6]);
+    }
+  } else if (cinfo->unread_marker == JPEG_APP0 + 14 && says("Adobe", 5)) {
+    if (length < kAdobeSegmentBytes) {
+      seen.colours.shortSegment = true;
+    } else {
+      const auto& earlier = seen.colours.adobeTransform;
+      seen.colours.conflicting |= earlier && *earlier != head[11];
+      seen.colours.adobeTransform = head[11];
+      cinfo->saw_Adobe_marker = TRUE;
+      cinfo->Adobe_transform = head[11];
+    }
+  }
+  return TRUE;
+}
+
 struct SourceManager {
   jpeg_source_mgr pub;
   ByteSource* bytes;
@@ -184,12 +251,8 @@ class JpegFrame final : public CodecFrame {
                       cinfo_.Y_density * kCentimetresPerInch);
       }
     }
-    for (auto* marker = cinfo_.marker_list; marker != nullptr; marker = marker->next) {
-      if (marker->marker == JPEG_APP0 + 1 && marker->data_length >= kExifHeaderSize &&
-          std::memcmp(marker->data, kExifHeader, kExifHeaderSize) == 0) {
-        info_.exifOrientation = exifOrientation(marker->data, marker->data_length);
-        break;
-      }
+    if (!segments_.exif.empty()) {
+      info_.exifOrientation = exifOrientation(segments_.exif.data(), segments_.exif.size());
     }
     info_.placeableJpeg = placeableColours();
     // The bytes kept for placing never pass what the decoded image would
@@ -246,10 +309,10 @@ class JpegFrame final : public CodecFrame {
     cinfo_.src = &source_.pub;
     progress_.progress_monitor = onProgress;
     cinfo_.progress = &progress_;
-    jpeg_save_markers(&cinfo_, JPEG_APP0 + 1, 0xFFFF);
-    // Enough of each JFIF and Adobe segment to see what it says of colours.
-    jpeg_save_markers(&cinfo_, JPEG_APP0, kJfifSegmentBytes);
-    jpeg_save_markers(&cinfo_, JPEG_APP0 + 14, kJfifSegmentBytes);
+    cinfo_.client_data = &segments_;
+    for (const int marker : {JPEG_APP0, JPEG_APP0 + 1, JPEG_APP0 + 14}) {
+      jpeg_set_marker_processor(&cinfo_, marker, readAppSegment);
+    }
     if (jpeg_read_header(&cinfo_, TRUE) != JPEG_HEADER_OK) return false;
     // Past the header no budget applies: the scans are as long as the image.
     source_.budget = UINT64_MAX;
@@ -285,25 +348,10 @@ class JpegFrame final : public CodecFrame {
       return JpegColours::grey;
     }
     if (cinfo_.num_components != 3) return std::nullopt;
-    ColourMarkers markers;
-    for (auto* m = cinfo_.marker_list; m != nullptr; m = m->next) {
-      if (m->marker == JPEG_APP0 && m->data_length >= 5 && std::memcmp(m->data, "JFIF", 5) == 0) {
-        markers.jfif = true;
-        markers.shortSegment |= m->original_length < kJfifSegmentBytes;
-      } else if (m->marker == JPEG_APP0 + 14 && m->data_length >= 5 &&
-                 std::memcmp(m->data, "Adobe", 5) == 0) {
-        if (m->original_length < kAdobeSegmentBytes) {
-          markers.shortSegment = true;
-        } else {
-          markers.conflicting |= markers.adobeTransform && *markers.adobeTransform != m->data[11];
-          markers.adobeTransform = m->data[11];
-        }
-      }
-    }
     const std::uint8_t ids[3] = {static_cast<std::uint8_t>(cinfo_.comp_info[0].component_id),
                                  static_cast<std::uint8_t>(cinfo_.comp_info[1].component_id),
                                  static_cast<std::uint8_t>(cinfo_.comp_info[2].component_id)};
-    const std::optional<JpegColours> agreed = agreedColours(markers, ids);
+    const std::optional<JpegColours> agreed = agreedColours(segments_.colours, ids);
     // libjpeg must read the file as every other reader does.
     const J_COLOR_SPACE own = agreed == JpegColours::rgb ? JCS_RGB : JCS_YCbCr;
     if (!agreed || cinfo_.jpeg_color_space != own) return std::nullopt;
@@ -341,6 +389,7 @@ class JpegFrame final : public CodecFrame {
   bool created_ = false;
   bool used_ = false;
   std::vector<std::uint8_t> stored_;
+  HeaderSegments segments_;
 };
 
 }  // namespace
