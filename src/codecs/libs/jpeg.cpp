@@ -101,22 +101,29 @@ boolean readAppSegment(j_decompress_ptr cinfo) {
   long length = static_cast<long>(nextByte(cinfo) << 8);
   length += static_cast<long>(nextByte(cinfo)) - 2;
   if (length < 0) length = 0;  // as libjpeg takes a length below 2
-  const bool exif = cinfo->unread_marker == JPEG_APP0 + 1;
+  // The head of every segment; the whole of the first EXIF block.
   std::vector<std::uint8_t>& head = seen.segment;
-  bool allocated = true;
-  try {
-    head.resize(static_cast<size_t>(exif ? length : std::min(length, 14L)));
-  } catch (const std::bad_alloc&) {
-    allocated = false;
-  }
-  if (!allocated) ERREXIT(cinfo, JERR_OUT_OF_MEMORY);
-  for (auto& byte : head) byte = static_cast<std::uint8_t>(nextByte(cinfo));
-  (*cinfo->src->skip_input_data)(cinfo, length - static_cast<long>(head.size()));
+  head.clear();
+  const auto readTo = [cinfo, &head](long size) {
+    bool allocated = true;
+    try {
+      head.reserve(static_cast<size_t>(size));
+    } catch (const std::bad_alloc&) {
+      allocated = false;
+    }
+    if (!allocated) ERREXIT(cinfo, JERR_OUT_OF_MEMORY);
+    while (static_cast<long>(head.size()) < size) head.push_back(nextByte(cinfo));
+  };
   const auto says = [&head](const char* text, size_t size) {
     return head.size() >= size && std::memcmp(head.data(), text, size) == 0;
   };
+  readTo(std::min<long>(length, kJfifSegmentBytes));
+  const bool exif = cinfo->unread_marker == JPEG_APP0 + 1 && seen.exif.empty() &&
+                    says(kExifHeader, kExifHeaderSize);
+  if (exif) readTo(length);
+  (*cinfo->src->skip_input_data)(cinfo, length - static_cast<long>(head.size()));
   if (exif) {
-    if (seen.exif.empty() && says(kExifHeader, kExifHeaderSize)) seen.exif.swap(head);
+    seen.exif.swap(head);
   } else if (cinfo->unread_marker == JPEG_APP0 && says("JFIF", 5)) {
     seen.colours.jfif = true;
     seen.colours.shortSegment |= length < kJfifSegmentBytes;
