@@ -65,6 +65,9 @@ constexpr const char* kWineDecodersReadOn =
     "below the size bound the file reaches Wine's own decoders, which read on through it (JPEG "
     "took 15 to 22 s, TIFF, BMP and WebP up to 2 s)";
 
+constexpr const char* kWineDecodesEveryScan =
+    "Wine's JPEG decoder reads all 3000 scans before the worker's own count of them (17 s)";
+
 TEST(Faults, HugeFilesAndHeadersFailFastInBoundedMemory) {
   TempDir dir;
   writeFile(dir / "text", "not an image\n");
@@ -100,7 +103,8 @@ TEST(Faults, HugeFilesAndHeadersFailFastInBoundedMemory) {
   for (const char* name : {"bomb.png", "bomb.jpg", "bomb.gif", "bomb.tif", "bomb.bmp", "bomb.webp",
                            "bomb-scans.jpg"}) {
     const std::string bytes = readFile(fixturePath(name));
-    cases.push_back({name, bytes, bytes.size(), nullptr});
+    const bool scans = std::string(name) == "bomb-scans.jpg";
+    cases.push_back({name, bytes, bytes.size(), scans ? kWineDecodesEveryScan : nullptr});
   }
   // A million empty segments: kept in a list, each cost a walk along it.
   std::string segments = "\xFF\xD8";
