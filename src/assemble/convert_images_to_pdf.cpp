@@ -120,12 +120,24 @@ class PageBuilder {
   pdfium::ScopedPageObject image_;
 };
 
+// A whole JPEG stream: from its start marker to its end marker. PDFium
+// takes any bytes, an empty stream included, and the page would be blank.
+bool wholeJpeg(const Bytes& jpeg) {
+  return jpeg.size() >= 4 && jpeg[0] == 0xFF && jpeg[1] == 0xD8 && jpeg[jpeg.size() - 2] == 0xFF &&
+         jpeg.back() == 0xD9;
+}
+
 // Hands the JPEG's bytes to the image object as they are. False when PDFium
-// does not take them: it reads JPEG headers with a parser of its own.
-bool loadJpeg(FPDF_PAGEOBJECT image, const Bytes& jpeg) {
+// does not take them, or reads another size from them than the decoder did:
+// it reads JPEG headers with a parser of its own.
+bool loadJpeg(FPDF_PAGEOBJECT image, const Bytes& jpeg, const codecs::FrameInfo& info) {
+  if (!wholeJpeg(jpeg)) return false;
   FPDF_FILEACCESS access{static_cast<unsigned long>(jpeg.size()), readBytes,
                          const_cast<Bytes*>(&jpeg)};
-  return FPDFImageObj_LoadJpegFileInline(nullptr, 0, image, &access) != 0;
+  if (!FPDFImageObj_LoadJpegFileInline(nullptr, 0, image, &access)) return false;
+  unsigned int width = 0, height = 0;
+  return FPDFImageObj_GetImagePixelSize(image, &width, &height) && width == info.width &&
+         height == info.height;
 }
 
 // An image decoded, turned and flattened into pixels.
@@ -175,7 +187,7 @@ std::optional<JobResult> buildPage(FPDF_DOCUMENT document, const codecs::Imaging
       case codecs::StoredJpeg::placeable: {
         PageBuilder builder(width, height);
         if (auto failure = builder.start()) return failure;
-        if (loadJpeg(builder.image(), jpeg)) {
+        if (loadJpeg(builder.image(), jpeg, frame->info())) {
           return builder.finish(document, index, placementMatrix(upright->transform, width, height),
                                 false);
         }

@@ -126,6 +126,8 @@ FPDF_BOOL FPDF_CALLCONV FPDFImageObj_SetBitmap(FPDF_PAGE* pages, int count,
 FPDF_BOOL FPDF_CALLCONV FPDFImageObj_LoadJpegFileInline(FPDF_PAGE* pages, int count,
                                                         FPDF_PAGEOBJECT image_object,
                                                         FPDF_FILEACCESS* file_access);
+FPDF_BOOL FPDF_CALLCONV FPDFImageObj_GetImagePixelSize(FPDF_PAGEOBJECT image_object,
+                                                       unsigned int* width, unsigned int* height);
 FPDF_BOOL FPDF_CALLCONV FPDFImageObj_SetMatrix(FPDF_PAGEOBJECT image_object, double a, double b,
                                                double c, double d, double e, double f);
 

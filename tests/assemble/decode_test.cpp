@@ -56,7 +56,7 @@ TEST(DecodeImage, TheLargestImageDecodes) {
   EXPECT_EQ(last, std::vector<std::uint8_t>({255, 255, 255, 0, 0, 0}));
 }
 
-// 256 by 256 pixels: they cross the blocks a quarter turn is walked in,
+// 256 by 256 pixels: they cross the strips a quarter turn is walked in,
 // opaque squares take the four-pixel path, and the others hold alphas all
 // through the range. Checked against each transform's geometry written as
 // coordinates, and straight alpha over white rounded to nearest.

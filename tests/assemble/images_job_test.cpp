@@ -61,12 +61,33 @@ TEST(ImagesJob, EveryFixtureMakesItsPage) {
       EXPECT_EQ(pdf.find(readFile(fixturePath(f.file))) != std::string::npos, f.placed == 1);
     }
     if (f.samples.empty()) continue;
-    // 8 rendered pixels to an image pixel; each sample at its centre.
+    // 8 rendered pixels to an image pixel; each sample at its centre. A
+    // JPEG's page is rendered by the other readers too (as red, green, blue).
     const int w = int(f.width) * 8, h = int(f.height) * 8;
-    const auto pixels = renderPdfPage(pdf, int(i), w, h);
-    for (const Sample& s : f.samples) {
-      EXPECT_TRUE(shows(&pixels[(std::size_t(s.y * 8 + 4) * w + s.x * 8 + 4) * 3], s,
-                        std::max(f.tolerance, 12)));
+    std::vector<std::pair<std::string, std::vector<std::uint8_t>>> renders{
+        {"pdfium", renderPdfPage(pdf, int(i), w, h)}};
+    const std::string page = std::to_string(i + 1), x = std::to_string(w), y = std::to_string(h);
+    for (const auto& reader :
+         {std::vector<std::string>{"pdftoppm", "-f", page, "-l", page, "-scale-to-x", x,
+                                   "-scale-to-y", y},
+          {"mutool", "draw", "-q", "-f", "-o", "-", "-F", "ppm", "-w", x, "-h", y}}) {
+      if (f.placed < 0) break;
+      auto argv = reader;
+      argv.insert(argv.begin() + (reader[0] == "mutool" ? 12 : 9), dir / "out.pdf");
+      if (reader[0] == "mutool") argv.push_back(page);
+      const std::string ppm = runProgram(argv).out;
+      const std::string head = "P6\n" + x + " " + y + "\n255\n";
+      ASSERT_EQ(ppm.substr(0, head.size()), head) << reader[0];
+      std::vector<std::uint8_t> bgr(ppm.begin() + head.size(), ppm.end());
+      for (std::size_t p = 0; p + 2 < bgr.size(); p += 3) std::swap(bgr[p], bgr[p + 2]);
+      renders.emplace_back(reader[0], std::move(bgr));
+    }
+    for (const auto& [reader, pixels] : renders) {
+      for (const Sample& s : f.samples) {
+        EXPECT_TRUE(shows(&pixels[(std::size_t(s.y * 8 + 4) * w + s.x * 8 + 4) * 3], s,
+                          std::max(f.tolerance, 12)))
+            << reader;
+      }
     }
   }
   if (!skipped.empty()) GTEST_SKIP() << skipped;

@@ -73,6 +73,18 @@ def exif(value, typ=3, count=1, big=False):
             struct.pack(e + "HHI", 274, typ, count) + field + struct.pack(e + "I", 0))
 
 
+def ids(data, new):  # the component ids of the frame and of its one scan
+    d, sof, sos = bytearray(data), data.index(b"\xff\xc0") + 10, data.index(b"\xff\xda") + 5
+    for i, c in enumerate(new):
+        d[sof + 3 * i], d[sos + 2 * i] = c, c
+    return bytes(d)
+
+
+segment = lambda marker, body: struct.pack(">BBH", 0xFF, marker, len(body) + 2) + body
+adobe = lambda transform: segment(0xEE, b"Adobe" + struct.pack(">HHHB", 100, 0, 0, transform))
+after_jfif = lambda data, extra: data[:20] + extra + data[20:]
+
+
 def tool(args, data):
     return subprocess.run(args, input=data, stdout=subprocess.PIPE, check=True).stdout
 
@@ -91,6 +103,9 @@ for name, app1, seen in orientations:
     fixture("orientation-%s.jpg" % name, jpeg(quad(32, 16), dpi=(48, 96), exif=app1), size=size,
             dpi=dpi, tol=6, placed="1", e2e=int(len(name) == 1),
             samples=centres(*size, UPRIGHT[seen]) + corners(*size, UPRIGHT[seen]))
+# Past one block of the quarter turn, at 720 dpi: a point out of place is ten pixels.
+fixture("orientation-8-past-one-block.jpg", jfif(jpeg(quad(96, 80), exif=exif(8)), 1, 720, 720), size=(80, 96),
+        dpi=(720, 720), tol=6, placed="1", e2e=1, samples=centres(80, 96, UPRIGHT[8]) + corners(80, 96, UPRIGHT[8]))
 
 gradient = Image.new("RGB", (64, 48))
 gradient.putdata([(x * 255 // 63, y * 255 // 47, 255 - x * 255 // 63) for y in range(48) for x in range(64)])
@@ -107,6 +122,10 @@ for name, data, placed, samples in [
         ("grey", jpeg(grey), 1, [(x, y, (x * 4,) * 3) for x, y, _ in on_gradient]),
         ("rgb", tool(["cjpeg", "-rgb", "-quality", "95"], ppm), 1, on_gradient),
         ("arithmetic", tool(["jpegtran", "-arithmetic"], baseline), 0, on_gradient),
+        # JFIF with an Adobe transform of 1 agree; with 0, or with ids R, G, B, other readers read RGB
+        ("jfif-adobe-ycbcr", after_jfif(baseline, adobe(1)), 1, on_gradient),
+        ("jfif-adobe-rgb", after_jfif(baseline, adobe(0)), 0, on_gradient),
+        ("jfif-rgb-ids", ids(baseline, b"RGB"), 0, on_gradient),
         # Pillow stores inks inverted under an Adobe segment; the plain form is the
         # inverse picture with that segment dropped. Both show the same colours.
         ("cmyk-adobe", jpeg(quad(64, 48, [(215, 135, 55, 0), (0, 0, 0, 0), (0, 0, 0, 255), (0, 255, 255, 0)], "CMYK")),
@@ -114,7 +133,19 @@ for name, data, placed, samples in [
         ("cmyk-plain", segment_dropped(jpeg(quad(64, 48, [(40, 120, 200, 255), (255,) * 4, (255, 255, 255, 0),
                                                           (255, 0, 0, 255)], "CMYK")), b"\xff\xee"),
          0, centres(64, 48, [(40, 120, 200), W, K, R]))]:
-    fixture("form-%s.jpg" % name, data, size=(64, 48), tol=8, placed=str(placed), e2e=1, samples=samples)
+    fixture("form-%s.jpg" % name, data, size=(64, 48), tol=8, placed=str(placed), e2e=1, samples=samples,
+            wine="Wine's JPEG decoder reads ids R, G, B as RGB where libjpeg-turbo lets JFIF win" if "ids" in name else "-")
+
+# Data that outweighs its pixels at 4 bytes each is decoded: small images, a colour profile,
+# 180 KB of segments; and a byte past the end of the image is not the image.
+small = jpeg(quad(8, 8))
+for name, data, (w, h), placed in [
+        ("8x8", small, (8, 8), 0), ("8x8-trailing-byte", small + b"\0", (8, 8), 0), ("17x9", jpeg(quad(17, 9)), (17, 9), 0),
+        ("32x32-icc", jpeg(quad(32, 32), icc_profile=random.Random(2).randbytes(3500)), (32, 32), 0),
+        ("64x48-app-heavy", after_jfif(jpeg(quad(64, 48)), segment(0xE9, bytes(60000)) * 3), (64, 48), 0),
+        ("64x48-trailing-byte", jpeg(quad(64, 48)) + b"\0", (64, 48), "-")]:
+    fixture("bytes-%s.jpg" % name, data, size=(w, h), tol=6, placed=str(placed), e2e=1,
+            samples=centres(w, h) + corners(w, h))
 
 # Resolution: taken only when usable both ways (10 dpi and up), else 96.
 dots = jpeg(quad(32, 16))
@@ -433,6 +464,12 @@ fixture("bomb.gif", b"GIF89a" + struct.pack("<HHBBB", 65535, 65535, 0x80, 0, 0) 
         struct.pack("<HHHHB", 0, 0, 65535, 65535, 0) + b"\x02\x02\x4c\x01\x00;", "unreadable")
 fixture("bomb.tif", tiff([dict(w=100000, h=100000, spp=1, photo=1, data=b"\x7f" * 64)]), "unreadable")
 fixture("bomb.bmp", bmp(40, 24, b"\x40" * 16, w=30000, h=30000), "unreadable")
+# Near-empty scans over 8192 x 1024 pixels, each runs of zeros through every block.
+runs = int(("0" + "1" * 14) * 5 + "1" * 5, 2).to_bytes(10, "big").replace(b"\xff", b"\xff\0")  # 5 runs of 32767
+scan = segment(0xDA, b"\x01\x01\x00\x01\x3f\x00") + runs
+fixture("bomb-scans.jpg", b"\xff\xd8" + segment(0xDB, bytes(1) + b"\x01" * 64) +
+        segment(0xC2, struct.pack(">BHHBBBB", 8, 1024, 8192, 1, 1, 0x11, 0)) +
+        segment(0xC4, bytes([0x10, 1] + [0] * 15 + [0xE0])) + scan * 3000 + b"\xff\xd9", "unreadable")
 vp8l = b"VP8L" + struct.pack("<IBI", 21, 0x2F, 0x0FFFFFFF) + b"\0" * 16  # lossless, 16384 x 16384
 fixture("bomb.webp", b"RIFF" + struct.pack("<I", 4 + len(vp8l)) + b"WEBP" + vp8l, "unreadable")
 

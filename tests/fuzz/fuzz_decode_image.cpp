@@ -17,10 +17,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
   if (const auto frame = factory->openFirstFrame(input.path())) {
     const folio::codecs::FrameInfo& info = frame->info();
     std::vector<std::uint8_t> stored;
-    // As the images job does: only a frame within the pixel limit is read as stored.
+    // As the images job does: only a frame within the pixel limit is read as stored,
+    // and what is placed is a whole stream, a prefix of the file.
     if (info.placeableJpeg && folio::assemble::uprightFrameOf(info) &&
         frame->readStoredJpeg(&stored) == folio::codecs::StoredJpeg::placeable &&
-        (stored.size() > size || stored.size() > std::size_t{info.width} * 4 * info.height ||
+        (stored.size() < 4 || stored.back() != 0xD9 || stored.size() > size ||
+         stored.size() > std::size_t{info.width} * 4 * info.height ||
          std::memcmp(stored.data(), data, stored.size()) != 0)) {
       std::abort();
     }

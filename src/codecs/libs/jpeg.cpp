@@ -13,6 +13,7 @@
 // clang-format on
 #include <libexif/exif-data.h>
 
+#include "codecs/jpeg_forms.h"
 #include "codecs/libs/codecs.h"
 
 namespace folio::codecs::libs {
@@ -57,6 +58,12 @@ struct ErrorManager {
 
 void onMessage(j_common_ptr) {}
 
+// Called by libjpeg once per row of blocks, in every pass over the data.
+void onProgress(j_common_ptr common) {
+  auto* cinfo = reinterpret_cast<j_decompress_ptr>(common);
+  if (cinfo->input_scan_number > kMaxJpegScans) ERREXIT(cinfo, JERR_BAD_PROGRESSION);
+}
+
 // The markers before the first scan may hold a colour profile of up to 255
 // segments of 64 KiB, about 16 MiB, besides EXIF and XMP blocks. A header
 // still going after twice that is not a header: libjpeg would pass over
@@ -68,6 +75,80 @@ constexpr std::uint64_t kMaxHeaderBytes = 32 << 20;
 // KiB; a file whose header runs longer is decoded instead, so that a header
 // that turns out not to be one is never held whole.
 constexpr size_t kMaxRecordedHeaderBytes = 4 << 20;
+
+// What the header's segments say for placing the file and turning its image.
+struct HeaderSegments {
+  std::vector<std::uint8_t> exif;     // the first EXIF block, whole
+  std::vector<std::uint8_t> segment;  // the one being read: here, so that no jump skips it
+  ColourMarkers colours;
+};
+
+// A byte of a segment. The source never suspends: it fails instead.
+unsigned nextByte(j_decompress_ptr cinfo) {
+  jpeg_source_mgr* src = cinfo->src;
+  if (src->bytes_in_buffer == 0) (*src->fill_input_buffer)(cinfo);
+  --src->bytes_in_buffer;
+  return *src->next_input_byte++;
+}
+
+// APP0, APP1 and APP14, read in place of libjpeg's own reader: the JFIF and
+// Adobe fields are set as libjpeg sets them, and noted for the colour rule;
+// the first EXIF block is kept. No segment is saved in a list, so a header of
+// millions of segments costs what its bytes cost: libjpeg appends each saved
+// segment by walking the list, and 8 million empty ones took minutes.
+boolean readAppSegment(j_decompress_ptr cinfo) {
+  auto& seen = *static_cast<HeaderSegments*>(cinfo->client_data);
+  long length = static_cast<long>(nextByte(cinfo) << 8);
+  length += static_cast<long>(nextByte(cinfo)) - 2;
+  if (length < 0) length = 0;  // as libjpeg takes a length below 2
+  // The head of every segment; the whole of the first EXIF block.
+  std::vector<std::uint8_t>& head = seen.segment;
+  head.clear();
+  const auto readTo = [cinfo, &head](long size) {
+    bool allocated = true;
+    try {
+      head.reserve(static_cast<size_t>(size));
+    } catch (const std::bad_alloc&) {
+      allocated = false;
+    }
+    if (!allocated) ERREXIT(cinfo, JERR_OUT_OF_MEMORY);
+    while (static_cast<long>(head.size()) < size) head.push_back(nextByte(cinfo));
+  };
+  const auto says = [&head](const char* text, size_t size) {
+    return head.size() >= size && std::memcmp(head.data(), text, size) == 0;
+  };
+  readTo(std::min<long>(length, kJfifSegmentBytes));
+  const bool exif = cinfo->unread_marker == JPEG_APP0 + 1 && seen.exif.empty() &&
+                    says(kExifHeader, kExifHeaderSize);
+  if (exif) readTo(length);
+  (*cinfo->src->skip_input_data)(cinfo, length - static_cast<long>(head.size()));
+  if (exif) {
+    seen.exif.swap(head);
+  } else if (cinfo->unread_marker == JPEG_APP0 && says("JFIF", 5)) {
+    seen.colours.jfif = true;
+    seen.colours.shortSegment |= length < kJfifSegmentBytes;
+    if (length >= kJfifSegmentBytes) {
+      cinfo->saw_JFIF_marker = TRUE;
+      cinfo->JFIF_major_version = head[5];
+      cinfo->JFIF_minor_version = head[6];
+      cinfo->density_unit = head[7];
+      cinfo->X_density = static_cast<UINT16>(head[8] << 8 | head[9]);
+      cinfo->Y_density = static_cast<UINT16>(head[10] << 8 | head[11]);
+      if (head[5] != 1) WARNMS2(cinfo, JWRN_JFIF_MAJOR, head[5], head[6]);
+    }
+  } else if (cinfo->unread_marker == JPEG_APP0 + 14 && says("Adobe", 5)) {
+    if (length < kAdobeSegmentBytes) {
+      seen.colours.shortSegment = true;
+    } else {
+      const auto& earlier = seen.colours.adobeTransform;
+      seen.colours.conflicting |= earlier && *earlier != head[11];
+      seen.colours.adobeTransform = head[11];
+      cinfo->saw_Adobe_marker = TRUE;
+      cinfo->Adobe_transform = head[11];
+    }
+  }
+  return TRUE;
+}
 
 struct SourceManager {
   jpeg_source_mgr pub;
@@ -177,20 +258,16 @@ class JpegFrame final : public CodecFrame {
                       cinfo_.Y_density * kCentimetresPerInch);
       }
     }
-    for (auto* marker = cinfo_.marker_list; marker != nullptr; marker = marker->next) {
-      if (marker->marker == JPEG_APP0 + 1 && marker->data_length >= kExifHeaderSize &&
-          std::memcmp(marker->data, kExifHeader, kExifHeaderSize) == 0) {
-        info_.exifOrientation = exifOrientation(marker->data, marker->data_length);
-        break;
-      }
+    if (!segments_.exif.empty()) {
+      info_.exifOrientation = exifOrientation(segments_.exif.data(), segments_.exif.size());
     }
     info_.placeableJpeg = placeableColours();
     // The bytes kept for placing never pass what the decoded image would
-    // take, so a placed JPEG costs at most what decoding it would.
+    // take, so a placed JPEG costs at most what decoding it would; a file
+    // already longer than that, small images included, is decoded.
     source_.recordLimit = pixelBytes();
-    if (!info_.placeableJpeg || source_.overLimit || stored_.size() > source_.recordLimit) {
-      stopRecording();
-    }
+    if (stored_.size() > source_.recordLimit) source_.overLimit = true;
+    if (!info_.placeableJpeg || source_.overLimit) stopRecording();
     return true;
   }
 
@@ -203,6 +280,7 @@ class JpegFrame final : public CodecFrame {
     // differently.
     if (source_.overLimit || errors_.pub.num_warnings != 0) return StoredJpeg::decode;
     // Up to the end of the image; whatever follows it is not the image.
+    if (source_.pub.bytes_in_buffer > stored_.size()) return StoredJpeg::decode;
     stored_.resize(stored_.size() - source_.pub.bytes_in_buffer);
     *bytes = std::move(stored_);
     return StoredJpeg::placeable;
@@ -236,7 +314,12 @@ class JpegFrame final : public CodecFrame {
     source_.record = &stored_;
     source_.recordLimit = kMaxRecordedHeaderBytes;
     cinfo_.src = &source_.pub;
-    jpeg_save_markers(&cinfo_, JPEG_APP0 + 1, 0xFFFF);
+    progress_.progress_monitor = onProgress;
+    cinfo_.progress = &progress_;
+    cinfo_.client_data = &segments_;
+    for (const int marker : {JPEG_APP0, JPEG_APP0 + 1, JPEG_APP0 + 14}) {
+      jpeg_set_marker_processor(&cinfo_, marker, readAppSegment);
+    }
     if (jpeg_read_header(&cinfo_, TRUE) != JPEG_HEADER_OK) return false;
     // Past the header no budget applies: the scans are as long as the image.
     source_.budget = UINT64_MAX;
@@ -271,13 +354,15 @@ class JpegFrame final : public CodecFrame {
     if (cinfo_.num_components == 1 && cinfo_.jpeg_color_space == JCS_GRAYSCALE) {
       return JpegColours::grey;
     }
-    if (cinfo_.num_components == 3 && cinfo_.jpeg_color_space == JCS_YCbCr) {
-      return JpegColours::ycbcr;
-    }
-    if (cinfo_.num_components == 3 && cinfo_.jpeg_color_space == JCS_RGB) {
-      return JpegColours::rgb;
-    }
-    return std::nullopt;
+    if (cinfo_.num_components != 3) return std::nullopt;
+    const std::uint8_t ids[3] = {static_cast<std::uint8_t>(cinfo_.comp_info[0].component_id),
+                                 static_cast<std::uint8_t>(cinfo_.comp_info[1].component_id),
+                                 static_cast<std::uint8_t>(cinfo_.comp_info[2].component_id)};
+    const std::optional<JpegColours> agreed = agreedColours(segments_.colours, ids);
+    // libjpeg must read the file as every other reader does.
+    const J_COLOR_SPACE own = agreed == JpegColours::rgb ? JCS_RGB : JCS_YCbCr;
+    if (!agreed || cinfo_.jpeg_color_space != own) return std::nullopt;
+    return agreed;
   }
 
   void stopRecording() {
@@ -305,11 +390,13 @@ class JpegFrame final : public CodecFrame {
   }
 
   jpeg_decompress_struct cinfo_{};
+  jpeg_progress_mgr progress_{};
   ErrorManager errors_{};
   SourceManager source_{};
   bool created_ = false;
   bool used_ = false;
   std::vector<std::uint8_t> stored_;
+  HeaderSegments segments_;
 };
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "codecs/jpeg_forms.h"
 #include "codecs/wic/jpeg_markers.h"
 #include "platform/files.h"
 #include "platform/win_support.h"
@@ -168,6 +169,11 @@ class WicFrame final : public ImageFrame {
     if (scanJpegHeader(data.data(), data.size()).placeable != info_.placeableJpeg) {
       return StoredJpeg::decode;
     }
+    // Up to the end of the image; whatever follows it is not the image.
+    const JpegExtent extent = measureJpeg(data.data(), data.size());
+    if (extent.scans > kMaxJpegScans) return StoredJpeg::refused;
+    if (extent.end == 0) return StoredJpeg::decode;
+    data.resize(extent.end);
     IWICStream* rawStream = nullptr;
     if (FAILED(factory_->CreateStream(&rawStream)) || rawStream == nullptr) {
       return StoredJpeg::decode;

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "codecs/jpeg_forms.h"
+
 namespace folio::codecs {
 namespace {
 
@@ -46,9 +48,8 @@ std::optional<std::uint32_t> orientationOf(const std::uint8_t* body, std::size_t
 JpegHeader scanJpegHeader(const std::uint8_t* data, std::size_t size) {
   JpegHeader header;
   if (size < 4 || data[0] != 0xFF || data[1] != 0xD8) return header;
-  bool jfif = false;
+  ColourMarkers markers;
   bool sawExif = false;
-  int adobeTransform = -1;
   int precision = 0, components = 0;
   bool huffman = false;
   std::uint8_t ids[3] = {};
@@ -61,13 +62,21 @@ JpegHeader scanJpegHeader(const std::uint8_t* data, std::size_t size) {
     if (length < 2 || at + 1 + length > size) return header;
     const std::uint8_t* body = data + at + 3;
     const std::size_t bodySize = length - 2;
-    if (marker == 0xE0 && bodySize >= 5 && std::memcmp(body, "JFIF\0", 5) == 0) jfif = true;
+    if (marker == 0xE0 && bodySize >= 5 && std::memcmp(body, "JFIF\0", 5) == 0) {
+      markers.jfif = true;
+      markers.shortSegment |= bodySize < kJfifSegmentBytes;
+    }
     if (marker == 0xE1 && !sawExif && bodySize >= 6 && std::memcmp(body, "Exif\0\0", 6) == 0) {
       sawExif = true;
       header.exifOrientation = orientationOf(body, bodySize);
     }
-    if (marker == 0xEE && bodySize >= 12 && std::memcmp(body, "Adobe", 5) == 0) {
-      adobeTransform = body[11];
+    if (marker == 0xEE && bodySize >= 5 && std::memcmp(body, "Adobe", 5) == 0) {
+      if (bodySize < kAdobeSegmentBytes) {
+        markers.shortSegment = true;
+      } else {
+        markers.conflicting |= markers.adobeTransform && *markers.adobeTransform != body[11];
+        markers.adobeTransform = body[11];
+      }
     }
     // Start of frame: baseline, extended and progressive Huffman coding
     // are C0 to C2; the other frame types are lossless, hierarchical or
@@ -86,22 +95,38 @@ JpegHeader scanJpegHeader(const std::uint8_t* data, std::size_t size) {
   }
   header.complete = true;
   if (!huffman || precision != 8) return header;
-  // Three components are told apart as libjpeg tells them apart.
   if (components == 1) {
     header.placeable = JpegColours::grey;
   } else if (components == 3) {
-    if (jfif) {
-      header.placeable = JpegColours::ycbcr;
-    } else if (adobeTransform == 0) {
-      header.placeable = JpegColours::rgb;
-    } else if (adobeTransform == 1) {
-      header.placeable = JpegColours::ycbcr;
-    } else if (adobeTransform < 0) {
-      const bool rgbIds = ids[0] == 'R' && ids[1] == 'G' && ids[2] == 'B';
-      header.placeable = rgbIds ? JpegColours::rgb : JpegColours::ycbcr;
-    }
+    header.placeable = agreedColours(markers, ids);
   }
   return header;
+}
+
+JpegExtent measureJpeg(const std::uint8_t* data, std::size_t size) {
+  JpegExtent extent;
+  if (size < 4 || data[0] != 0xFF || data[1] != 0xD8) return extent;
+  std::size_t at = 2;
+  while (at + 1 < size) {
+    if (data[at] != 0xFF) {  // entropy-coded data, up to the next marker
+      ++at;
+      continue;
+    }
+    const std::uint8_t marker = data[at + 1];
+    // A stuffed zero, a restart marker or a fill byte belongs to the data.
+    if (marker == 0x00 || marker == 0xFF || (marker >= 0xD0 && marker <= 0xD7)) {
+      at += marker == 0xFF ? 1 : 2;
+      continue;
+    }
+    if (marker == 0xD9) {
+      extent.end = at + 2;
+      return extent;
+    }
+    if (marker == 0xDA && ++extent.scans > kMaxJpegScans) return extent;
+    if (at + 4 > size) break;
+    at += 2 + get16(data + at + 2, true);  // the segment; a scan's data follows it
+  }
+  return extent;
 }
 
 }  // namespace folio::codecs

@@ -20,4 +20,12 @@ struct JpegHeader {
 // Scans the markers of a JPEG file's first size bytes up to its first scan.
 JpegHeader scanJpegHeader(const std::uint8_t* data, std::size_t size);
 
+// Where a whole JPEG's image ends, just past its end marker (0 when the data
+// ends first), and how many scans it holds up to there.
+struct JpegExtent {
+  std::size_t end = 0;
+  int scans = 0;
+};
+JpegExtent measureJpeg(const std::uint8_t* data, std::size_t size);
+
 }  // namespace folio::codecs
