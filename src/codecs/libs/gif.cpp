@@ -11,10 +11,28 @@
 namespace folio::codecs::libs {
 namespace {
 
+// Records before the first image are read a few bytes at a time: a file of
+// nothing but empty extensions would take minutes to pass. No real file
+// holds more than this ahead of its first image.
+constexpr std::uint64_t kMaxBytesBeforeImage = 16 << 20;
+
+// The image's coded data: at most 12 bits a pixel, a length byte every 255,
+// and clear codes far apart. A stream of clear codes yields no pixel at all,
+// so without this bound it could run on through the whole file.
+std::uint64_t imageDataBound(std::uint64_t pixels) { return pixels * 2 + 64 * 1024; }
+
+// The file, and how many bytes giflib may still take of it.
+struct Reader {
+  ByteSource* bytes;
+  std::uint64_t left = kMaxBytesBeforeImage;
+};
+
 int readData(GifFileType* gif, GifByteType* data, int size) {
-  if (size <= 0) return 0;
-  return static_cast<int>(
-      static_cast<ByteSource*>(gif->UserData)->read(data, static_cast<size_t>(size)));
+  auto* reader = static_cast<Reader*>(gif->UserData);
+  if (size <= 0 || static_cast<std::uint64_t>(size) > reader->left) return 0;
+  const size_t n = reader->bytes->read(data, static_cast<size_t>(size));
+  reader->left -= n;
+  return static_cast<int>(n);
 }
 
 struct Bgra {
@@ -33,7 +51,7 @@ class GifFrame final : public CodecFrame {
 
   bool open() override {
     int error = 0;
-    gif_ = DGifOpen(&bytes_, readData, &error);
+    gif_ = DGifOpen(&reader_, readData, &error);
     if (gif_ == nullptr) return false;
     int transparent = NO_TRANSPARENT_COLOR;
     for (;;) {
@@ -71,6 +89,7 @@ class GifFrame final : public CodecFrame {
     }
     info_.width = static_cast<std::uint32_t>(gif_->Image.Width);
     info_.height = static_cast<std::uint32_t>(gif_->Image.Height);
+    reader_.left = imageDataBound(std::uint64_t{info_.width} * info_.height);
     return true;
   }
 
@@ -98,6 +117,7 @@ class GifFrame final : public CodecFrame {
   }
 
  private:
+  Reader reader_{&bytes_};
   GifFileType* gif_ = nullptr;
   std::array<Bgra, 256> palette_{};
 };
