@@ -102,8 +102,8 @@ TEST(Faults, HugeFilesAndHeadersFailFastInBoundedMemory) {
                                "\x90\x77\x53\xDE\x5D\xC0\0\0abCd",
                                41),
                    std::uintmax_t{1500} << 20, nullptr});
-  // A 1 by 1 GIF whose data is 1 MiB of clear codes, eight of 3 bits in every 3 bytes.
-  std::string clears("GIF89a\x01\0\x01\0\x80\0\0\0\0\0\xFF\xFF\xFF,\0\0\0\0\x01\0\x01\0\0\x02", 30);
+  // A GIF of 2048 by 2048 pixels whose data is 1 MiB of clear codes, eight of 3 bits in 3 bytes.
+  std::string clears("GIF89a\0\x08\0\x08\x80\0\0\0\0\0\xFF\xFF\xFF,\0\0\0\0\0\x08\0\x08\0\x02", 30);
   for (int i = 0; i < 4096; ++i) {
     clears += '\xFF';
     for (int j = 0; j < 85; ++j) clears += "\x24\x49\x92";
