@@ -6,8 +6,8 @@
 //
 // A chunk's length is the file's word, so only the chunks the pixels need are
 // read: IHDR, PLTE, tRNS, pHYs, IDAT and IEND. Every other chunk (text,
-// profiles, gamma, metadata, private chunks) is passed over unread, its
-// checksum unchecked, so that no declared length can make libpng allocate.
+// profiles, gamma, metadata, private chunks) is passed over uninterpreted,
+// its checksum unchecked, so that no declared length can make libpng allocate.
 #include <png.h>
 
 #include <cstdint>
@@ -69,7 +69,7 @@ void readData(png_structp png, png_bytep data, size_t size) {
   if (reader->bytes->read(data, size) != size) png_error(png, "unexpected end of file");
 }
 
-// The chunks libpng itself reads; every other is passed over.
+// The one ancillary chunk read: the resolution.
 constexpr png_byte kUsedAncillary[] = "pHYs";
 
 class PngFrame final : public CodecFrame {
