@@ -25,12 +25,13 @@ enum class JpegColours : std::uint8_t {
 inline constexpr std::uint64_t kMaxImageBytes = 0x10000000;
 inline constexpr std::uint64_t kMaxImagePixels = kMaxImageBytes / 4;
 
-// No file larger than this is handed to a codec. The widest pixels any of
-// the formats stores take 16 bytes (four 32-bit float samples), so an image
-// within the limit above needs at most 1 GiB uncompressed, and a coding that
-// expands its data (LZW at worst by half) stays well below this. Only the
-// first frame is ever read, so a longer file holds nothing the job can use,
-// and a 32-bit process could not map it anyway.
+// No file larger than this is handed to a codec. The widest pixels any
+// reader takes are 16 bytes (a TIFF's 8 samples of 16 bits; more samples or
+// wider ones are refused), so an image within the limit above needs at most
+// 1 GiB uncompressed, and a coding that expands its data (LZW at worst by
+// half) stays well below this. Only the first frame is ever read, so a
+// longer file holds nothing the job can use, and a 32-bit process could not
+// map it anyway.
 inline constexpr std::uint64_t kMaxImageFileBytes = std::uint64_t{2} << 30;
 
 // What is known of a frame once its file has been opened, before any pixel

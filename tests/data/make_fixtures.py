@@ -304,8 +304,13 @@ def tiff(pages):
     out, link = bytearray(b"II*\0\0\0\0\0"), 4
     for p in pages:
         w, h, spp, bps, photo, data = p["w"], p["h"], p["spp"], p.get("bps", 8), p["photo"], p["data"]
-        tags = {256: (4, [w]), 257: (4, [h]), 258: (3, [bps] * spp), 259: (3, [1]), 262: (3, [photo]),
-                273: (4, [len(out)]), 277: (3, [spp]), 278: (4, [h]), 279: (4, [len(data)]), 284: (3, [1])}
+        n = p.get("n", 1)  # strips or tiles, all holding the same data
+        tags = {256: (4, [w]), 257: (4, [h]), 258: (3, [bps] * spp), 259: (3, [p.get("comp", 1)]),
+                262: (3, [photo]), 273: (4, [len(out)] * n), 277: (3, [spp]), 278: (4, [p.get("rps", h)]),
+                279: (4, [len(data)] * n), 284: (3, [1])}
+        if "tile" in p:
+            tags.update({322: (4, [p["tile"][0]]), 323: (4, [p["tile"][1]]), 324: tags.pop(273), 325: tags.pop(279)})
+            del tags[278]
         out += data
         if "res" in p:
             unit, x, y = p["res"]
@@ -472,6 +477,18 @@ fixture("bomb-scans.jpg", b"\xff\xd8" + segment(0xDB, bytes(1) + b"\x01" * 64) +
         segment(0xC4, bytes([0x10, 1] + [0] * 15 + [0xE0])) + scan * 3000 + b"\xff\xd9", "unreadable")
 vp8l = b"VP8L" + struct.pack("<IBI", 21, 0x2F, 0x0FFFFFFF) + b"\0" * 16  # lossless, 16384 x 16384
 fixture("bomb.webp", b"RIFF" + struct.pack("<I", 4 + len(vp8l)) + b"WEBP" + vp8l, "unreadable")
+# Sizes that headers and chunks declare, and data that inflates far past what the image shows.
+fixture("bomb-text.png", b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", 1, 1, 8, 2, 0, 0, 0)) +
+        struct.pack(">I", 2 ** 31 - 1) + b"tEXt" + b"Comment\0" + b"x" * 100, "unreadable")
+riff = lambda chunks: b"RIFF" + struct.pack("<I", 0xFFFFFFF0) + b"WEBP" + chunks
+fixture("bomb-vp8x.webp", riff(b"VP8X" + struct.pack("<I", 500 << 20) + b"\0" * 10), "unreadable")
+canvas = b"VP8X" + struct.pack("<IB3x", 10, 0x10) + b"\xff\x1f\0" * 2  # 8192 x 8192, with alpha
+fixture("bomb-alph.webp", riff(canvas + b"ALPH" + struct.pack("<I", 500000000) + b"\0" * 16), "unreadable")
+fixture("bomb-samples.tif", tiff([dict(w=4096, h=4096, spp=64, photo=1, comp=8, rps=16, n=256,
+                                      data=zlib.compress(b"\0" * 4096 * 64 * 16, 9))]), "unreadable")
+fixture("bomb-tiles.tif", tiff([dict(w=16, h=2 ** 21, spp=3, photo=2, comp=8, tile=(2048, 2048), n=1024,
+                                    res=(2, 20000, 20000), data=zlib.compress(b"\0" * 2048 * 2048 * 3, 9))]),
+        "unreadable")
 
 # Pixels that do not compress, to fill a small disk.
 # Rows of 192 bytes, so that a row length worked out wrongly shows in the pixels.

@@ -99,9 +99,24 @@ TEST(Faults, HugeFilesAndHeadersFailFastInBoundedMemory) {
                    "BM" + le32(54) + le32(0) + le32(54) + le32(40) + le32(1u << 30) +
                        le32(0x80000000) + le16(1) + le16(64) + std::string(24, '\0'),
                    54, nullptr});
+  // A PNG chunk the image does not need, of 1500 MiB.
+  cases.push_back({"png with 1500 MiB of metadata",
+                   std::string("\x89PNG\r\n\x1A\n\0\0\0\x0DIHDR\0\0\0\x01\0\0\0\x01\x08\x02\0\0\0"
+                               "\x90\x77\x53\xDE\x5D\xC0\0\0abCd",
+                               41),
+                   std::uintmax_t{1500} << 20, nullptr});
+  // A GIF of 2048 by 2048 pixels whose data is 1 MiB of clear codes, eight of 3 bits in 3 bytes.
+  std::string clears("GIF89a\0\x08\0\x08\x80\0\0\0\0\0\xFF\xFF\xFF,\0\0\0\0\0\x08\0\x08\0\x02", 30);
+  for (int i = 0; i < 4096; ++i) {
+    clears += '\xFF';
+    for (int j = 0; j < 85; ++j) clears += "\x24\x49\x92";
+  }
+  cases.push_back(
+      {"gif of clear codes", clears + std::string("\0;", 2), clears.size() + 2, nullptr});
   // bomb-scans.jpg: 3000 near-empty scans over 8192 by 1024 pixels, seconds of work
   for (const char* name : {"bomb.png", "bomb.jpg", "bomb.gif", "bomb.tif", "bomb.bmp", "bomb.webp",
-                           "bomb-scans.jpg"}) {
+                           "bomb-scans.jpg", "bomb-text.png", "bomb-vp8x.webp", "bomb-alph.webp",
+                           "bomb-samples.tif", "bomb-tiles.tif"}) {
     const std::string bytes = readFile(fixturePath(name));
     const bool scans = std::string(name) == "bomb-scans.jpg";
     cases.push_back({name, bytes, bytes.size(), scans ? kWineDecodesEveryScan : nullptr});

@@ -3,23 +3,75 @@
 // expanded, and no gamma or colour profile is applied. libpng reports a fatal
 // error by jumping out of the library; every jump lands in one of the small
 // functions below that hold nothing but plain values.
+//
+// A chunk's length is the file's word, so only the chunks the pixels need are
+// read: IHDR, PLTE, tRNS, pHYs, IDAT and IEND. Every other chunk (text,
+// profiles, gamma, metadata, private chunks) is passed over uninterpreted,
+// its checksum unchecked, so that no declared length can make libpng allocate.
 #include <png.h>
 
-#include <vector>
+#include <cstdint>
+#include <limits>
 
 #include "codecs/libs/codecs.h"
 
 namespace folio::codecs::libs {
 namespace {
 
+// libpng's own default bound on either side. Its two rows of the widest
+// form it works in (8 bytes a pixel) then take 16 MB beside the image, and
+// the work done for each row stays small: a single column of the pixel
+// limit's 67 million rows took 8.5 s to convert.
+constexpr png_uint_32 kMaxSide = 1000000;
+// No chunk libpng reads here is longer than a palette; this bounds what it
+// may allocate for one all the same.
+constexpr png_alloc_size_t kMaxChunkAlloc = 64 * 1024;
+// Chunks are passed over at about 80 ns each, so a file of nothing but empty
+// chunks could take seconds to reach its image. A writer that splits its data
+// into chunks of one row each stays below this.
+constexpr std::uint32_t kMaxChunks = std::uint32_t{1} << 20;
+// Passed over at 300 MB/s, the metadata of a file near the size bound would
+// take seconds; no image carries more than this beside its pixels.
+constexpr std::uint64_t kMaxOtherData = 64 << 20;
+constexpr png_uint_32 kIdat = 0x49444154;
+
+// What a read needs besides libpng's own state: how many chunks have begun,
+// and how many bytes of data each kind may still take.
+struct Reader {
+  ByteSource* bytes;
+  std::uint32_t chunks = 0;
+  std::uint64_t otherLeft = kMaxOtherData;
+  std::uint64_t imageLeft = std::numeric_limits<std::uint64_t>::max();  // set once IHDR is known
+};
+
+// The compressed data an image of this header can need: its rows as stored,
+// each with its filter byte (an interlaced image has at most twice as many
+// rows, each a byte longer at most), deflated at worst into stored blocks of
+// 5 bytes' overhead each, which no encoder exceeds.
+std::uint64_t imageDataBound(std::uint64_t rowBytes, std::uint64_t height) {
+  const std::uint64_t raw = rowBytes * height + 4 * height;
+  return raw + raw / 1024 + 64 * 1024;
+}
+
 [[noreturn]] void onError(png_structp png, png_const_charp) { png_longjmp(png, 1); }
 
 void onWarning(png_structp, png_const_charp) {}
 
 void readData(png_structp png, png_bytep data, size_t size) {
-  auto* bytes = static_cast<ByteSource*>(png_get_io_ptr(png));
-  if (bytes->read(data, size) != size) png_error(png, "unexpected end of file");
+  auto* reader = static_cast<Reader*>(png_get_io_ptr(png));
+  const png_uint_32 at = png_get_io_state(png) & PNG_IO_MASK_LOC;
+  if (at == PNG_IO_CHUNK_HDR && ++reader->chunks > kMaxChunks) png_error(png, "too many chunks");
+  if (at == PNG_IO_CHUNK_DATA) {
+    std::uint64_t& left =
+        png_get_io_chunk_type(png) == kIdat ? reader->imageLeft : reader->otherLeft;
+    if (size > left) png_error(png, "more data than the image can need");
+    left -= size;
+  }
+  if (reader->bytes->read(data, size) != size) png_error(png, "unexpected end of file");
 }
+
+// The one ancillary chunk read: the resolution.
+constexpr png_byte kUsedAncillary[] = "pHYs";
 
 class PngFrame final : public CodecFrame {
  public:
@@ -38,6 +90,7 @@ class PngFrame final : public CodecFrame {
     if (!readHeader()) return false;
     info_.width = png_get_image_width(png_, pngInfo_);
     info_.height = png_get_image_height(png_, pngInfo_);
+    reader_.imageLeft = imageDataBound(png_get_rowbytes(png_, pngInfo_), info_.height);
     png_uint_32 x = 0, y = 0;
     int unit = PNG_RESOLUTION_UNKNOWN;
     // An unknown unit gives only the pixels' aspect ratio, which is no resolution.
@@ -47,34 +100,43 @@ class PngFrame final : public CodecFrame {
     return true;
   }
 
-  bool decode(std::uint8_t* bgra) override {
-    std::vector<png_bytep> rows(info_.height);
-    for (size_t y = 0; y < rows.size(); ++y) rows[y] = bgra + y * info_.width * 4;
-    return readRows(rows.data());
-  }
+  bool decode(std::uint8_t* bgra) override { return readRows(bgra); }
 
  private:
   bool readHeader() {
     if (setjmp(png_jmpbuf(png_))) return false;
-    png_set_read_fn(png_, &bytes_, readData);
+    png_set_read_fn(png_, &reader_, readData);
+    png_set_user_limits(png_, kMaxSide, kMaxSide);
+    png_set_chunk_malloc_max(png_, kMaxChunkAlloc);
+    png_set_keep_unknown_chunks(png_, PNG_HANDLE_CHUNK_NEVER, nullptr, -1);
+    png_set_keep_unknown_chunks(png_, PNG_HANDLE_CHUNK_AS_DEFAULT, kUsedAncillary, 1);
+    png_set_crc_action(png_, PNG_CRC_DEFAULT, PNG_CRC_QUIET_USE);
     png_read_info(png_, pngInfo_);
     return true;
   }
 
-  bool readRows(png_bytepp rows) {
+  // Row by row, each pass of an interlaced image over every row, so that
+  // nothing is allocated per row, however many the image has.
+  bool readRows(std::uint8_t* bgra) {
     if (setjmp(png_jmpbuf(png_))) return false;
     png_set_expand(png_);
     png_set_scale_16(png_);
     png_set_gray_to_rgb(png_);
     png_set_bgr(png_);
     png_set_filler(png_, 0xFF, PNG_FILLER_AFTER);
-    png_set_interlace_handling(png_);
+    const int passes = png_set_interlace_handling(png_);
     png_read_update_info(png_, pngInfo_);
-    if (png_get_rowbytes(png_, pngInfo_) != size_t{info_.width} * 4) return false;
-    png_read_image(png_, rows);
+    const size_t rowBytes = size_t{info_.width} * 4;
+    if (png_get_rowbytes(png_, pngInfo_) != rowBytes) return false;
+    for (int pass = 0; pass < passes; ++pass) {
+      for (std::uint32_t y = 0; y < info_.height; ++y) {
+        png_read_row(png_, bgra + y * rowBytes, nullptr);
+      }
+    }
     return true;
   }
 
+  Reader reader_{&bytes_};
   png_structp png_ = nullptr;
   png_infop pngInfo_ = nullptr;
 };

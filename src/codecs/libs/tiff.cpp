@@ -15,6 +15,19 @@
 namespace folio::codecs::libs {
 namespace {
 
+// Colour, alpha and a few extra samples: no photograph carries more, and
+// libtiff would inflate every one of them to read the first three.
+constexpr std::uint16_t kMaxSamples = 8;
+// What libtiff may allocate at once (a strip or tile, its compressed bytes,
+// the table of where they lie): the working memory an image is allowed
+// beside its pixels.
+constexpr tmsize_t kMaxSingleAlloc = 64 << 20;
+// The most a directory may make libtiff inflate: the largest image within
+// the pixel limit at the widest pixels the reader takes (8 samples of 16
+// bits). Strips or tiles reaching far past the image cost as much to
+// inflate as pixels that are shown.
+constexpr std::uint64_t kMaxDecodedBytes = kMaxImagePixels * 16;
+
 // libtiff's view of the file: where it has got to, and how long it is.
 struct Cursor {
   ByteSource* bytes;
@@ -95,11 +108,12 @@ class TiffFrame final : public CodecFrame {
     if (!options) return false;
     TIFFOpenOptionsSetErrorHandlerExtR(options.get(), quiet, nullptr);
     TIFFOpenOptionsSetWarningHandlerExtR(options.get(), quiet, nullptr);
+    TIFFOpenOptionsSetMaxSingleMemAlloc(options.get(), kMaxSingleAlloc);
     tiff_ = TIFFClientOpenExt("image", "rm", &cursor_, readProc, writeProc, seekProc, closeProc,
                               sizeProc, mapProc, unmapProc, options.get());
     if (tiff_ == nullptr) return false;
     if (TIFFGetField(tiff_, TIFFTAG_IMAGEWIDTH, &info_.width) != 1 ||
-        TIFFGetField(tiff_, TIFFTAG_IMAGELENGTH, &info_.height) != 1) {
+        TIFFGetField(tiff_, TIFFTAG_IMAGELENGTH, &info_.height) != 1 || !readable()) {
       return false;
     }
     float x = 0, y = 0;
@@ -141,6 +155,38 @@ class TiffFrame final : public CodecFrame {
   }
 
  private:
+  // Whether the RGBA reader takes this directory's form, and what it would
+  // inflate to read it stays within the bound.
+  bool readable() {
+    std::uint16_t samples = 1, planar = PLANARCONFIG_CONTIG;
+    TIFFGetFieldDefaulted(tiff_, TIFFTAG_SAMPLESPERPIXEL, &samples);
+    TIFFGetFieldDefaulted(tiff_, TIFFTAG_PLANARCONFIG, &planar);
+    const std::uint64_t pixels = std::uint64_t{info_.width} * info_.height;
+    char message[1024];
+    if (pixels == 0 || pixels > kMaxImagePixels || samples > kMaxSamples ||
+        TIFFRGBAImageOK(tiff_, message) != 1) {
+      return false;
+    }
+    const std::uint64_t planes = planar == PLANARCONFIG_SEPARATE ? samples : 1;
+    std::uint64_t pieces = 0, pieceBytes = 0;
+    if (TIFFIsTiled(tiff_) != 0) {
+      std::uint32_t tileWidth = 0, tileHeight = 0;
+      TIFFGetField(tiff_, TIFFTAG_TILEWIDTH, &tileWidth);
+      TIFFGetField(tiff_, TIFFTAG_TILELENGTH, &tileHeight);
+      if (tileWidth == 0 || tileHeight == 0) return false;
+      pieces = (std::uint64_t{info_.width} + tileWidth - 1) / tileWidth *
+               ((std::uint64_t{info_.height} + tileHeight - 1) / tileHeight);
+      pieceBytes = TIFFTileSize64(tiff_);
+    } else {
+      std::uint32_t rows = 0;
+      TIFFGetFieldDefaulted(tiff_, TIFFTAG_ROWSPERSTRIP, &rows);
+      rows = std::min(std::max(rows, std::uint32_t{1}), info_.height);
+      pieces = (std::uint64_t{info_.height} + rows - 1) / rows;
+      pieceBytes = TIFFStripSize64(tiff_);
+    }
+    return pieceBytes != 0 && pieceBytes <= kMaxDecodedBytes / planes / pieces;
+  }
+
   // Whether the RGBA reader hands colours multiplied by alpha: it passes
   // associated alpha through and multiplies unassociated alpha in, except
   // for 8-bit grey with alpha, which it leaves as stored.

@@ -34,6 +34,8 @@ constexpr std::uint64_t kMaxFrameEnd = 2 * kMaxImageBytes;
 // than the 4 bytes of the decoded pixel, and nothing real comes near 8.
 constexpr std::uint64_t kMaxCodedBytesPerPixel = 8;
 constexpr std::uint64_t kCodedBytesSlack = 64 * 1024;
+// An alpha plane holds one sample a pixel, raw or losslessly coded.
+constexpr std::uint64_t kMaxAlphaBytesPerPixel = 2;
 
 bool isChunk(const std::uint8_t* fourcc, const char* name) {
   return std::memcmp(fourcc, name, 4) == 0;
@@ -91,13 +93,18 @@ class WebpFrame final : public CodecFrame {
  private:
   // Copies the RIFF header and the chunks the first frame needs into data_,
   // with the RIFF size made to match, so that the demuxer sees a whole file.
+  // Every size a chunk declares is checked against what the file holds and
+  // what the image may take before anything is kept.
   bool readFirstFrame() {
+    const std::optional<std::uint64_t> fileSize = bytes_.fileSize();
+    if (!fileSize) return false;
     data_.resize(kRiffHeaderSize);
     if (bytes_.read(data_.data(), kRiffHeaderSize) != kRiffHeaderSize) return false;
-    const std::uint64_t end =
-        std::min<std::uint64_t>(std::uint64_t{kChunkHeaderSize} + le32(&data_[4]), kMaxFrameEnd);
+    const std::uint64_t end = std::min(
+        {std::uint64_t{kChunkHeaderSize} + le32(data_.data() + 4), *fileSize, kMaxFrameEnd});
     std::uint64_t at = kRiffHeaderSize;
-    std::optional<std::uint64_t> budget;  // coded bytes the frame may still take
+    std::optional<std::uint64_t> pixels;  // announced by the canvas or the one image
+    std::uint64_t budget = 0;             // coded bytes the frame may still take
     for (;;) {
       std::uint8_t header[kChunkHeaderSize];
       if (at + kChunkHeaderSize > end ||
@@ -105,10 +112,11 @@ class WebpFrame final : public CodecFrame {
         return false;
       }
       const std::uint32_t size = le32(header + 4);
-      const std::uint64_t padded = std::uint64_t{size} + (size & 1);
       const bool first = at == kRiffHeaderSize;
       at += kChunkHeaderSize;
       if (at + size > end) return false;
+      // The pad byte after an odd size, when the file has one.
+      const std::uint64_t padded = std::min(std::uint64_t{size} + (size & 1), end - at);
       const bool extended = isChunk(header, "VP8X");
       const bool still = isChunk(header, "VP8 ") || isChunk(header, "VP8L");
       const bool animated = isChunk(header, "ANMF");
@@ -116,37 +124,41 @@ class WebpFrame final : public CodecFrame {
       if (first && !extended && !still) return false;
       if (!extended && !still && !animated && !alpha && !isChunk(header, "ANIM")) {
         // Metadata and whatever else: not needed for the pixels.
-        if (!bytes_.skip(static_cast<size_t>(std::min(padded, end - at)))) return false;
+        if (!bytes_.skip(static_cast<size_t>(padded))) return false;
         at += padded;
         continue;
       }
       if (extended && size < kExtendedHeaderSize) return false;
+      // The header fields that announce the image's size come first, so that
+      // the rest is weighed against it before it is read.
       const size_t kept = data_.size();
       const size_t known = std::min<size_t>(size, extended ? kExtendedHeaderSize
                                                   : still  ? kBitstreamHeaderSize
                                                            : 0);
       data_.insert(data_.end(), header, header + kChunkHeaderSize);
       data_.resize(kept + kChunkHeaderSize + known);
-      if (bytes_.read(&data_[kept + kChunkHeaderSize], known) != known) return false;
-      const std::uint8_t* payload = &data_[kept + kChunkHeaderSize];
-      // The size the image announces, the canvas or the one image, bounds
-      // what its data may take.
-      if (!budget) {
-        const auto pixels =
-            extended ? std::optional<std::uint64_t>(std::uint64_t(le24(payload + 4) + 1) *
-                                                    (le24(payload + 7) + 1))
-                     : announcedPixels(header, payload, known);
+      std::uint8_t* payload = data_.data() + kept + kChunkHeaderSize;
+      if (bytes_.read(payload, known) != known) return false;
+      if (!pixels) {
+        pixels = extended ? std::optional<std::uint64_t>(std::uint64_t(le24(payload + 4) + 1) *
+                                                         (le24(payload + 7) + 1))
+                          : announcedPixels(header, payload, known);
         if (!pixels || *pixels == 0 || *pixels > kMaxImagePixels) return false;
         budget = *pixels * kMaxCodedBytesPerPixel + kCodedBytesSlack;
       }
-      if (!extended) {
-        if (padded > *budget) return false;
-        *budget -= padded;
+      // A bitstream is weighed against its own size as well as the canvas's,
+      // an alpha plane against one sample a pixel.
+      const std::optional<std::uint64_t> own =
+          still ? announcedPixels(header, payload, known) : std::nullopt;
+      if (padded > budget ||
+          (still && (!own || padded > *own * kMaxCodedBytesPerPixel + kCodedBytesSlack)) ||
+          (alpha && padded > *pixels * kMaxAlphaBytesPerPixel + kCodedBytesSlack)) {
+        return false;
       }
-      // The rest of the chunk, and its pad byte when the file has one.
-      const size_t rest = static_cast<size_t>(std::min(padded, end - at)) - known;
+      budget -= padded;
+      const size_t rest = static_cast<size_t>(padded) - known;
       data_.resize(data_.size() + rest);
-      if (bytes_.read(&data_[kept + kChunkHeaderSize + known], rest) != rest) return false;
+      if (bytes_.read(data_.data() + kept + kChunkHeaderSize + known, rest) != rest) return false;
       at += padded;
       if (still || animated) break;
     }
