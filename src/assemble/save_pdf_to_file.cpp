@@ -1,5 +1,7 @@
 #include "assemble/save_pdf_to_file.h"
 
+#include "platform/new_file.h"
+
 namespace folio::assemble {
 int writeBlockToFile(FPDF_FILEWRITE* header, const void* data, unsigned long size) {
   auto* sink = reinterpret_cast<PdfFileSink*>(header);
@@ -15,26 +17,23 @@ int writeBlockToFile(FPDF_FILEWRITE* header, const void* data, unsigned long siz
 
 platform::IoStatus savePdfToFile(FPDF_DOCUMENT document, const std::u16string& outputPath) {
   // A file already at the path is replaced; one that is protected stays and
-  // makes the exclusive create below fail.
+  // makes the naming below fail.
   platform::deleteFile(outputPath);
-  platform::File file = platform::createNewFile(outputPath);
+  // Where the file system cannot hold a file without a name, the document is
+  // written in place; either way a failure leaves nothing at the path.
+  platform::NewFile file = platform::NewFile::create(outputPath, outputPath, nullptr);
   if (!file.isOpen()) return platform::IoStatus::other;
 
-  PdfFileSink sink{{1, writeBlockToFile}, &file, platform::IoStatus::ok};
+  PdfFileSink sink{{1, writeBlockToFile}, &file.file(), platform::IoStatus::ok};
   const bool produced = FPDF_SaveAsCopy(document, &sink.header, FPDF_NO_INCREMENTAL) != 0;
   // PDFium can answer true although one of its block writes failed (the
   // last blocks of a small document, on a full disk): a document whose bytes
-  // did not all reach the disk is not saved, whatever PDFium answers, and
-  // neither is one whose flush failed.
-  const bool written = produced && sink.lastError == platform::IoStatus::ok;
-  const platform::IoStatus flushed = file.flush();
-  file.close();
-  if (written && flushed == platform::IoStatus::ok) return platform::IoStatus::ok;
-
-  // No truncated PDF is ever left behind.
-  platform::deleteFile(outputPath);
+  // did not all reach the file is not saved, whatever PDFium answers.
   if (sink.lastError != platform::IoStatus::ok) return sink.lastError;
-  return flushed == platform::IoStatus::ok ? platform::IoStatus::other : flushed;
+  if (!produced) return platform::IoStatus::other;
+  const platform::IoStatus committed = file.commit();
+  if (committed == platform::IoStatus::ok) file.keep();
+  return committed;
 }
 
 }  // namespace folio::assemble
