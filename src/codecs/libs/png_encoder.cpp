@@ -344,18 +344,23 @@ IoStatus encodePng(const BgrImage& image, const PngSink& sink, const PngSettings
     const bool banded = settings.filter == PngFilter::banded;
     const bool perRow = settings.filter == PngFilter::adaptive || banded;
     if (!wholeRows) {
-      // One row a band: its filter is chosen over all its pieces first,
-      // then the pieces are converted again, filtered and compressed.
-      if (perRow) {
-        size_t repeats = 0;
-        Residuals residuals;
+      // One row a band: its filter is chosen over all its pieces first (the
+      // residuals only for a row that is not flat colour), then the pieces
+      // are converted again, filtered and compressed.
+      size_t repeats = 0;
+      if (banded) {
         forEachPiece(top, [&](size_t at, size_t n) {
           repeats += countRepeats(cur, at == 0 ? kBpp : 0, n);
+          return IoStatus::ok;
+        });
+      }
+      if (perRow && !(banded && isFlatColour(repeats, rowBytes))) {
+        Residuals residuals;
+        forEachPiece(top, [&](size_t, size_t n) {
           residuals.add(prev, cur, n);
           return IoStatus::ok;
         });
-        const bool flat = banded && isFlatColour(repeats, rowBytes);
-        chosen = flat ? kNone : residuals.smallest();
+        chosen = residuals.smallest();
       }
       const IoStatus status = forEachPiece(top, [&](size_t at, size_t n) {
         std::uint8_t* out = s.band.data();
