@@ -41,7 +41,11 @@ NewFile NewFile::create(const std::u16string& target, const std::u16string& temp
   File file = createNewFile(temporary, &result);
   if (!file.isOpen()) return NewFile();
   NewFile created;
-  created.state_ = std::make_unique<State>(State{std::move(file), target, temporary});
+  created.state_ = std::make_unique<State>();
+  State& s = *created.state_;
+  s.file = std::move(file);
+  s.target = target;
+  s.temporary = temporary;
   return created;
 }
 
