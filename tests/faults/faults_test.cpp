@@ -245,6 +245,9 @@ TEST(Faults, OutputFolderMovedAwayMidJob) {
   }
 }
 
+// LeakSanitizer, in the sanitizers' build, cannot work under strace.
+const std::string noLeakCheck = "-E ASAN_OPTIONS=detect_leaks=0";
+
 // The system a caller runs the worker in: a folder it may write but not read,
 // a umask that leaves files unwritable, a file-size limit, calls that fail
 // (injected with strace), a file system without unnamed files (strace
@@ -263,7 +266,7 @@ TEST(Faults, NamedPagesAreExactlyTheReportedOnes) {
   // Each job is started as sh -c 'PREFIX "$0" "$@"' WORKER ARGUMENTS.
   const std::string
       out = dir / "out",
-      st = "exec strace -fqqo/dev/null", tr = st + " -P'" + out + "'",
+      st = "exec strace " + noLeakCheck + " -fqqo/dev/null", tr = st + " -P'" + out + "'",
       tmp = " -P'" + out + "/page_001.png.tmp'", fails = " -einject=close:error=EIO",
       noRead = "exec setpriv --inh-caps=-all --bounding-set=-dac_override,-dac_read_search",
       noUnnamed = tr + " -einject=openat:error=EOPNOTSUPP:when=2+3",
@@ -340,7 +343,8 @@ TEST(Faults, ImagesJobUnderLimitsAndFailingCalls) {
   for (const char* name : {"noise.bmp", "tiff-rgb.tif"})
     writeRawList(dir / (std::string(name) + ".list"), {wide(fixturePath(name))});
   // 5 KiB, a third of noise.bmp's PDF. The TIFF is read with positioned reads.
-  const std::string tr = "exec strace -qqo/dev/null", tiff = fixturePath("tiff-rgb.tif"),
+  const std::string tr = "exec strace " + noLeakCheck + " -qqo/dev/null",
+                    tiff = fixturePath("tiff-rgb.tif"),
                     reads = tr + " -P'" + tiff + "' -P'" + dir / "tiff-rgb.tif.list" + "'";
   const std::tuple<const char*, std::string, int> cases[] = {
       {"a file-size limit", "ulimit -f 10; exec", 34},
