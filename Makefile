@@ -39,7 +39,7 @@ test-sanitize: build-sanitize
 TSAN_TARGETS = folio render_units_test render_job_test faults_test
 TSAN_TESTS = ^(RenderJob|PngEncoder|Faults[.](LostStandardOutput|OutputFolderMovedAway|FullDisks))
 # One-page documents of every size teach it nothing about two threads;
-# TheLargestPageIsWrittenAlone keeps the largest page's way through the job.
+# TheLargestPagesAreWrittenAlone keeps the largest page's way through the job.
 TSAN_LEFT_OUT = PageSizesAndLimits
 build-tsan: setup
 	@cmake -S . -B $(TSAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DFOLIO_TSAN=ON \

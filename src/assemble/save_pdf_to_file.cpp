@@ -1,5 +1,7 @@
 #include "assemble/save_pdf_to_file.h"
 
+#include "platform/new_file.h"
+
 namespace folio::assemble {
 
 namespace results = protocol::results;
@@ -10,32 +12,31 @@ int writeBlockToFile(FPDF_FILEWRITE* header, const void* data, unsigned long siz
 
 protocol::Result savePdfToFile(FPDF_DOCUMENT document, const std::u16string& outputPath) {
   // A file already at the path is replaced; one that is protected stays and
-  // makes the exclusive create below fail.
+  // makes the naming below fail.
   platform::deleteFile(outputPath);
-  platform::File file = platform::createNewFile(outputPath);
+  // Where the file system cannot hold a file without a name, the document is
+  // written in place; either way a failure leaves nothing at the path.
+  platform::NewFile file = platform::NewFile::create(outputPath, outputPath, nullptr);
   if (!file.isOpen()) return results::cannotWritePdf;
 
   // Each block goes straight to the file; a short write is continued, and the
   // first write that makes no progress ends the save.
   platform::IoStatus lastError = platform::IoStatus::ok;
   XrefMender mender([&](const char* data, size_t size) {
-    if (lastError == platform::IoStatus::ok) lastError = file.writeAll(data, size);
+    if (lastError == platform::IoStatus::ok) lastError = file.file().writeAll(data, size);
     return lastError == platform::IoStatus::ok;
   });
   PdfFileSink sink{{1, writeBlockToFile}, &mender};
   const bool produced = FPDF_SaveAsCopy(document, &sink.header, FPDF_NO_INCREMENTAL) != 0;
   // PDFium can answer true although one of its block writes failed (the
   // last blocks of a small document, on a full disk): a document whose bytes
-  // did not all reach the disk is not saved, whatever PDFium answers, and
-  // neither is one whose flush failed.
+  // did not all reach the file is not saved, whatever PDFium answers.
   const bool written = produced && mender.finish() && lastError == platform::IoStatus::ok;
-  const platform::IoStatus flushed = file.flush();
-  file.close();
-  if (written && flushed == platform::IoStatus::ok) return results::done;
-
-  // No truncated or damaged PDF is ever left behind.
-  platform::deleteFile(outputPath);
-  const platform::IoStatus failed = lastError != platform::IoStatus::ok ? lastError : flushed;
+  const platform::IoStatus failed = written ? file.commit() : lastError;
+  if (written && failed == platform::IoStatus::ok) {
+    file.keep();
+    return results::done;
+  }
   if (failed == platform::IoStatus::diskFull) return results::diskFullPdf;
   if (failed == platform::IoStatus::ok && mender.refused()) return results::pdfCreateFailed;
   return results::cannotWritePdf;

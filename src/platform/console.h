@@ -14,7 +14,8 @@ void prepareProcess();
 bool standardOutputAvailable();
 
 // One attempt to write to standard output: the number of bytes accepted, or 0
-// when nothing was (a closed pipe, any error). Interrupted calls are retried.
+// when nothing was (a closed pipe, any error). Interrupted calls are retried,
+// and an output that cannot take bytes yet is waited for.
 size_t writeStandardOutput(const char* data, size_t size);
 
 }  // namespace folio::platform

@@ -1,6 +1,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <malloc.h>
+#include <poll.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -9,8 +10,11 @@
 namespace folio::platform {
 
 void prepareProcess() {
-  // A reader that went away must turn our writes into errors, not end us.
+  // A reader that went away must turn our writes into errors, not end us;
+  // so must a file-size limit the caller set (EFBIG, a page that cannot be
+  // written).
   signal(SIGPIPE, SIG_IGN);
+  signal(SIGXFSZ, SIG_IGN);
   // Large blocks (decoded images, page buffers) come from and go back to the
   // system whole. Left to itself the allocator raises this threshold after
   // the first large block is freed and carves later ones from its heap,
@@ -26,6 +30,13 @@ size_t writeStandardOutput(const char* data, size_t size) {
     const ssize_t n = write(STDOUT_FILENO, data, size);
     if (n > 0) return static_cast<size_t>(n);
     if (n < 0 && errno == EINTR) continue;
+    // A standard output the caller made non-blocking is full for now, not
+    // gone: wait until its reader makes room. Only a reader that left
+    // (EPIPE) or another error drops the line.
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      pollfd out{STDOUT_FILENO, POLLOUT, 0};
+      if (poll(&out, 1, -1) >= 0 || errno == EINTR) continue;
+    }
     return 0;
   }
 }

@@ -78,6 +78,7 @@ class File {
   void close();
 
  private:
+  friend class NewFile;  // whose close, after the bytes, must be able to fail
   static constexpr std::intptr_t kInvalid = -1;
   std::intptr_t handle_ = kInvalid;
 };
@@ -94,12 +95,10 @@ File openForReading(const std::u16string& path);
 // fail. On failure, status (when given) tells a full disk from the rest.
 File createNewFile(const std::u16string& path, IoStatus* status = nullptr);
 
-// Removes a file. A file that nobody may write is protected, as a read-only
-// file is, and stays; so does a directory.
+// Removes a file that someone else may have put there (a file in the way,
+// what an earlier run left). A file that nobody may write is protected, as a
+// read-only file is, and stays; so does a directory. Files the worker wrote
+// itself go through NewFile, which always removes them.
 bool deleteFile(const std::u16string& path);
-
-// Gives a complete file its final name without ever replacing what is there,
-// and returns once the file and its new name are on the disk.
-IoStatus moveFileNoReplace(const std::u16string& from, const std::u16string& to);
 
 }  // namespace folio::platform

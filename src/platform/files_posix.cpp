@@ -9,6 +9,7 @@
 
 #include "platform/files.h"
 #include "platform/native_path_posix.h"
+#include "platform/new_file.h"
 
 namespace folio::platform {
 namespace {
@@ -26,16 +27,7 @@ std::string directoryOf(const std::string& path) {
   return path.substr(0, slash);
 }
 
-// Puts what was written at path on the disk. The error is taken before the
-// descriptor is closed, so that a full disk reported by fsync stays reported.
-IoStatus syncPath(const std::string& path, int flags) {
-  const int fd = open(path.c_str(), flags | O_CLOEXEC);
-  if (fd < 0) return statusOf(errno);
-  IoStatus status = IoStatus::ok;
-  if (fsync(fd) != 0 && errno != EINVAL && errno != EROFS) status = statusOf(errno);
-  ::close(fd);
-  return status;
-}
+std::string nameOf(const std::string& path) { return path.substr(path.find_last_of('/') + 1); }
 
 }  // namespace
 
@@ -140,25 +132,145 @@ bool deleteFile(const std::u16string& path) {
   return unlink(native->c_str()) == 0;
 }
 
-IoStatus moveFileNoReplace(const std::u16string& from, const std::u16string& to) {
-  const auto source = nativePath(from);
-  const auto target = nativePath(to);
-  if (!source || !target) return IoStatus::other;
-  // The content must be on the disk before the name says it is complete.
-  if (const IoStatus synced = syncPath(*source, O_RDONLY); synced != IoStatus::ok) return synced;
-  if (renameat2(AT_FDCWD, source->c_str(), AT_FDCWD, target->c_str(), RENAME_NOREPLACE) != 0) {
-    if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP) return statusOf(errno);
-    // The file system cannot rename without replacing: a hard link can. The
-    // move is whole only once the old name is gone; otherwise the new name
-    // is taken back, so that the caller's clean-up leaves neither.
-    if (link(source->c_str(), target->c_str()) != 0) return statusOf(errno);
-    if (unlink(source->c_str()) != 0) {
-      const IoStatus failed = statusOf(errno);
-      unlink(target->c_str());
-      return failed;
+// A new file lives in a folder held open for the whole of its life: its names
+// are given, checked and taken back relative to that folder, and the folder
+// is synced through it, so a folder that cannot be opened fails the file
+// before a byte is written.
+struct NewFile::State {
+  int directory = -1;
+  File file;
+  std::string name;       // the target's name in the folder
+  std::string temporary;  // the temporary name; empty for a file without a name
+  dev_t device = 0;
+  ino_t inode = 0;
+  bool temporaryGiven = false;  // whether each name is, as far as we know, ours on the disk
+  bool nameGiven = false;
+  bool kept = false;
+
+  // Whether that name in the folder is still this very file: another run's
+  // clean-up may have removed it and put its own file there.
+  bool isOurs(const std::string& entry) const {
+    struct stat st;
+    return fstatat(directory, entry.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+           st.st_dev == device && st.st_ino == inode;
+  }
+  void takeBack(const std::string& entry, bool& given) {
+    // Whatever its mode: this is our own file, not one put in our way.
+    if (given && isOurs(entry)) unlinkat(directory, entry.c_str(), 0);
+    given = false;
+  }
+  ~State() {
+    if (!kept) {
+      takeBack(temporary, temporaryGiven);
+      takeBack(name, nameGiven);
+    }
+    if (directory >= 0) ::close(directory);
+  }
+};
+
+NewFile::NewFile() = default;
+NewFile::~NewFile() = default;
+NewFile::NewFile(NewFile&& other) noexcept = default;
+NewFile& NewFile::operator=(NewFile&& other) noexcept = default;
+
+bool NewFile::isOpen() const { return state_ && state_->file.isOpen(); }
+
+File& NewFile::file() { return state_->file; }
+
+void NewFile::keep() {
+  if (state_) state_->kept = true;
+  state_.reset();
+}
+
+NewFile NewFile::create(const std::u16string& target, const std::u16string& temporary,
+                        IoStatus* status) {
+  IoStatus ignored;
+  IoStatus& result = status ? *status : ignored;
+  result = IoStatus::other;
+  const auto nativeTarget = nativePath(target);
+  const auto nativeTemporary = nativePath(temporary);
+  if (!nativeTarget || !nativeTemporary) return NewFile();
+  NewFile created;
+  created.state_ = std::make_unique<State>();
+  State& s = *created.state_;
+  s.name = nameOf(*nativeTarget);
+  s.directory = open(directoryOf(*nativeTarget).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (s.directory < 0) {
+    result = statusOf(errno);
+    return NewFile();
+  }
+  // Unnamed, nobody can reach it before it is complete, nor take its name
+  // from it; only file systems that cannot hold such a file get a
+  // temporary name.
+  int fd = openat(s.directory, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+  if (fd < 0) {
+    s.temporary = nameOf(*nativeTemporary);
+    fd = openat(s.directory, s.temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0) {
+      result = statusOf(errno);
+      return NewFile();
     }
   }
-  return syncPath(directoryOf(*target), O_RDONLY | O_DIRECTORY);
+  s.file = File(fd);
+  struct stat st;
+  if (fstat(fd, &st) != 0) {
+    result = statusOf(errno);
+    if (!s.temporary.empty()) unlinkat(s.directory, s.temporary.c_str(), 0);
+    return NewFile();
+  }
+  s.device = st.st_dev;
+  s.inode = st.st_ino;
+  s.temporaryGiven = !s.temporary.empty();
+  result = IoStatus::ok;
+  return created;
+}
+
+IoStatus NewFile::commit() {
+  if (!isOpen()) return IoStatus::other;
+  State& s = *state_;
+  const int fd = fdOf(s.file.handle_);
+  // The content must be on the disk before a name says it is complete.
+  if (fsync(fd) != 0) return statusOf(errno);
+  if (s.temporary.empty()) {
+    // The name goes to the file behind our descriptor, whatever happened to
+    // any path meanwhile; an existing file of that name makes it fail.
+    char self[32];
+    std::snprintf(self, sizeof self, "/proc/self/fd/%d", fd);
+    if (linkat(AT_FDCWD, self, s.directory, s.name.c_str(), AT_SYMLINK_FOLLOW) != 0) {
+      // Without /proc, the descriptor itself, where the process may.
+      if (errno != ENOENT || linkat(fd, "", s.directory, s.name.c_str(), AT_EMPTY_PATH) != 0) {
+        return statusOf(errno);
+      }
+    }
+    s.nameGiven = true;
+  }
+  // Network file systems and quotas report some write errors only here.
+  if (::close(fdOf(std::exchange(s.file.handle_, File::kInvalid))) != 0 && errno != EINTR) {
+    return statusOf(errno);
+  }
+  if (s.temporary == s.name) {
+    s.nameGiven = std::exchange(s.temporaryGiven, false);
+  } else if (!s.temporary.empty()) {
+    // Right before the rename: the temporary name must still be our file.
+    if (!s.isOurs(s.temporary)) return IoStatus::other;
+    const char* from = s.temporary.c_str();
+    const char* to = s.name.c_str();
+    if (renameat2(s.directory, from, s.directory, to, RENAME_NOREPLACE) == 0) {
+      s.temporaryGiven = false;
+      s.nameGiven = true;
+    } else {
+      if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP) return statusOf(errno);
+      // The file system cannot rename without replacing: a hard link can.
+      if (linkat(s.directory, from, s.directory, to, 0) != 0) return statusOf(errno);
+      s.nameGiven = true;
+      if (unlinkat(s.directory, from, 0) != 0) return statusOf(errno);
+      s.temporaryGiven = false;
+    }
+  }
+  // A folder that cannot be synced at all is no failure; one that fails to
+  // is, and takes the name back.
+  if (fsync(s.directory) != 0 && errno != EINVAL) return statusOf(errno);
+  return IoStatus::ok;
 }
 
 }  // namespace folio::platform

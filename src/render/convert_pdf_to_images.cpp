@@ -95,13 +95,18 @@ class PagePipeline {
   // An empty optional means it was written (or there was none).
   std::optional<JobResult> finishPageInFlight() {
     if (!inFlight_) return std::nullopt;
-    const platform::IoStatus written = writer_.collect();
+    WrittenPage written = writer_.collect();
     const PageInFlight page = std::move(*inFlight_);
     inFlight_.reset();
     page.pixels->trim();
-    if (written == platform::IoStatus::diskFull) return makeErrorResult(results::diskFullPage);
-    if (written != platform::IoStatus::ok) return makeErrorResult(results::cannotWritePage);
+    if (written.status == platform::IoStatus::diskFull) {
+      return makeErrorResult(results::diskFullPage);
+    }
+    if (written.status != platform::IoStatus::ok) return makeErrorResult(results::cannotWritePage);
     report(progress_, page.number, pageCount_, page.fileName);
+    // Named and reported: only now does the page keep its name. Had the
+    // report failed (no memory for its line), the name would go with it.
+    written.file.keep();
     return std::nullopt;
   }
 

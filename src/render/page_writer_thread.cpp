@@ -25,7 +25,8 @@ PageWriterThread::~PageWriterThread() {
   }
   changed_.notify_all();
   // A page handed over is finished first: a file is never left half
-  // written.
+  // written. Its outcome, never collected, goes with this object, and the
+  // page loses its name again: it was never reported.
   thread_.join();
 }
 
@@ -41,10 +42,11 @@ void PageWriterThread::start(PageToWrite page) {
   changed_.notify_all();
 }
 
-platform::IoStatus PageWriterThread::collect() {
+WrittenPage PageWriterThread::collect() {
   std::unique_lock lock(mutex_);
   changed_.wait(lock, [this] { return outcome_.has_value(); });
-  const platform::IoStatus outcome = *std::exchange(outcome_, std::nullopt);
+  WrittenPage outcome = std::move(*outcome_);
+  outcome_.reset();
   const std::exception_ptr thrown = std::exchange(thrown_, nullptr);
   lock.unlock();
   if (thrown) std::rethrow_exception(thrown);
@@ -52,16 +54,17 @@ platform::IoStatus PageWriterThread::collect() {
 }
 
 void PageWriterThread::write(const PageToWrite& page) {
-  platform::IoStatus outcome = platform::IoStatus::other;
+  WrittenPage outcome;
   std::exception_ptr thrown;
   try {
-    outcome = writePngFile(page.path, page.pixels, page.width, page.height, page.stride);
+    outcome.status =
+        writePngFile(page.path, page.pixels, page.width, page.height, page.stride, outcome.file);
   } catch (...) {
     thrown = std::current_exception();
   }
   {
     const std::lock_guard lock(mutex_);
-    outcome_ = outcome;
+    outcome_ = std::move(outcome);
     thrown_ = thrown;
   }
   changed_.notify_all();
@@ -82,7 +85,7 @@ void PageWriterThread::run() {
       write(page);
     } else {
       const std::lock_guard relock(mutex_);
-      outcome_ = platform::IoStatus::other;
+      outcome_ = WrittenPage{};
       changed_.notify_all();
     }
   }

@@ -11,8 +11,17 @@
 #include <thread>
 
 #include "platform/files.h"
+#include "platform/new_file.h"
 
 namespace folio::render {
+
+// How writing a page went. On ok, file holds the page under its name; it
+// keeps the name only once kept, so a page that is never reported (the job
+// ended before its line was written) loses it again.
+struct WrittenPage {
+  platform::IoStatus status = platform::IoStatus::other;
+  platform::NewFile file;
+};
 
 // A rendered page and where it goes. The pixels are borrowed: they must stay
 // untouched until the page is collected.
@@ -46,7 +55,7 @@ class PageWriterThread {
   // Waits until the page handed over is written (its file named and on the
   // disk) or has failed, and answers how it went. What the write threw is
   // thrown here, on the caller's thread.
-  platform::IoStatus collect();
+  WrittenPage collect();
 
  private:
   void run();
@@ -54,8 +63,9 @@ class PageWriterThread {
 
   std::mutex mutex_;
   std::condition_variable changed_;
-  std::optional<PageToWrite> page_;            // handed over, not yet taken
-  std::optional<platform::IoStatus> outcome_;  // written, not yet collected
+  std::optional<PageToWrite> page_;  // handed over, not yet taken
+  std::optional<WrittenPage>
+      outcome_;  // written, not yet collected; dropped, it takes the name back
   std::exception_ptr thrown_;
   bool stopping_ = false;
   std::thread thread_;  // last: it starts once everything above exists

@@ -15,7 +15,8 @@ platform::IoStatus writePng(platform::File& file, const codecs::BgrImage& image)
 }  // namespace
 
 platform::IoStatus writePngFile(const std::u16string& target, const std::uint8_t* pixels,
-                                std::uint32_t width, std::uint32_t height, std::uint32_t stride) {
+                                std::uint32_t width, std::uint32_t height, std::uint32_t stride,
+                                platform::NewFile& written) {
   if (!pixels || width == 0 || height == 0 ||
       std::uint64_t{height} * stride > std::uint64_t{UINT32_MAX} || stride / 3 < width) {
     return platform::IoStatus::other;
@@ -25,15 +26,11 @@ platform::IoStatus writePngFile(const std::u16string& target, const std::uint8_t
   platform::deleteFile(temporary);
 
   platform::IoStatus status = platform::IoStatus::other;
-  {
-    platform::File file = platform::createNewFile(temporary, &status);
-    if (!file.isOpen()) return status;
-    status = writePng(file, {pixels, width, height, stride});
-  }
-  if (status == platform::IoStatus::ok) status = platform::moveFileNoReplace(temporary, target);
-  if (status != platform::IoStatus::ok) {
-    platform::deleteFile(temporary);
-  }
+  platform::NewFile file = platform::NewFile::create(target, temporary, &status);
+  if (!file.isOpen()) return status;
+  status = writePng(file.file(), {pixels, width, height, stride});
+  if (status == platform::IoStatus::ok) status = file.commit();
+  if (status == platform::IoStatus::ok) written = std::move(file);
   return status;
 }
 

@@ -54,12 +54,13 @@ TEST(PageGeometry, WhichPagesCanBeMeasuredAndHowLarge) {
 
 // Every filter and level gives back the pixels libpng reads: random rows with
 // flat stretches, as pages have, and padding bytes that must never reach the
-// file. The last two shapes: more compressed data than one IDAT chunk holds,
-// in bands that do not divide the height; rows too long for a whole band.
+// file. The last three shapes: more compressed data than one IDAT chunk
+// holds, in bands that do not divide the height; rows too long for a whole
+// band; rows of over a MiB, taken in pieces.
 TEST(PngEncoder, EveryFilterDecodesToTheSamePixels) {
-  const std::uint32_t shapes[][3] = {{1, 1, 4},         {5, 3, 16},     {1, 100, 3},
-                                     {100, 1, 300},     {257, 64, 772}, {800, 700, 2400},
-                                     {30000, 20, 90000}};
+  const std::uint32_t shapes[][3] = {{1, 1, 4},          {5, 3, 16},          {1, 100, 3},
+                                     {100, 1, 300},      {257, 64, 772},      {800, 700, 2400},
+                                     {30000, 20, 90000}, {400000, 2, 1200004}};
   const codecs::PngSettings settings[] = {{0, codecs::PngFilter::none},
                                           {1, codecs::PngFilter::sub},
                                           {2, codecs::PngFilter::up},

@@ -9,6 +9,7 @@ namespace folio::test {
 
 std::string le16(std::uint32_t value);
 std::string le32(std::uint32_t value);
+std::string be32(std::uint32_t value);  // as PNG headers hold numbers
 
 // A whole image list holding these entries exactly, zero units included.
 std::string imageListBytes(const std::vector<std::u16string>& entries);

@@ -20,6 +20,10 @@ namespace folio::test {
 
 std::string le16(std::uint32_t value) { return {char(value & 0xFF), char((value >> 8) & 0xFF)}; }
 std::string le32(std::uint32_t value) { return le16(value & 0xFFFF) + le16(value >> 16); }
+std::string be32(std::uint32_t value) {
+  return {char(value >> 24), char((value >> 16) & 0xFF), char((value >> 8) & 0xFF),
+          char(value & 0xFF)};
+}
 
 std::string imageListBytes(const std::vector<std::u16string>& entries) {
   std::string out = le32(static_cast<std::uint32_t>(entries.size()));

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -39,6 +40,13 @@ void drain(pid_t pid, int outFd, int errFd, const RunOptions& options, RunResult
   const auto deadline = Clock::now() + std::chrono::seconds(options.timeoutSeconds);
   size_t linesSeen = 0;
   char buffer[65536];
+  siginfo_t exited{};
+  for (int queued = 0; options.mode == Stdout::smallNonBlocking && exited.si_pid == 0 &&
+                       (ioctl(outFd, FIONREAD, &queued) != 0 || queued < 4000);) {
+    usleep(10000);
+    waitid(P_PID, static_cast<id_t>(pid), &exited, WEXITED | WNOHANG | WNOWAIT);
+  }
+  if (options.mode == Stdout::smallNonBlocking) usleep(200000);
   while (fds[0].fd >= 0 || fds[1].fd >= 0) {
     const auto left =
         std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
@@ -82,6 +90,8 @@ RunResult runProgram(const std::vector<std::string>& argv, const RunOptions& opt
     signal(SIGPIPE, SIG_DFL);  // the worker must protect itself
     if (options.mode == Stdout::closed) close(STDOUT_FILENO);
     if (options.mode != Stdout::closed) dup2(outPipe[1], STDOUT_FILENO);
+    if (options.mode == Stdout::smallNonBlocking && fcntl(STDOUT_FILENO, F_SETPIPE_SZ, 4096) > 0)
+      fcntl(STDOUT_FILENO, F_SETFL, O_NONBLOCK);  // its only status flag
     dup2(errPipe[1], STDERR_FILENO);
     if (!options.cwd.empty() && chdir(options.cwd.c_str()) != 0) _exit(126);
     execvp(args[0], args.data());
@@ -114,8 +124,8 @@ bool leftOutOnWindows(std::string* skipped, const std::string& what, const std::
 }
 
 RunResult runFolio(const std::vector<std::string>& args, const RunOptions& options) {
-  std::vector<std::string> argv = folioCommand();
-  argv.insert(argv.end(), args.begin(), args.end());
+  std::vector<std::string> argv = options.wrapper;
+  for (const auto& list : {folioCommand(), args}) argv.insert(argv.end(), list.begin(), list.end());
   return runProgram(argv, options);
 }
 

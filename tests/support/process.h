@@ -11,12 +11,16 @@ enum class Stdout {
   captured,  // a pipe the test reads to the end
   closed,    // descriptor 1 is closed in the child
   noReader,  // a pipe whose reading end is already gone
+  // A pipe of 4 KiB, non-blocking on the child's side, read only once it is
+  // full (or the child has exited), a moment after.
+  smallNonBlocking,
 };
 
 struct RunOptions {
   Stdout mode = Stdout::captured;
-  std::string cwd = "";           // the child's working folder, when not empty
-  unsigned timeoutSeconds = 120;  // then the child is killed: a hang fails the test
+  std::string cwd = "";                   // the child's working folder, when not empty
+  unsigned timeoutSeconds = 120;          // then the child is killed: a hang fails the test
+  std::vector<std::string> wrapper = {};  // a command the worker is started through
   // Called with each whole line the child writes, as it comes; answering
   // false closes the reading end, so the child's later writes find no reader.
   std::function<bool(const std::string& line)> onLine = nullptr;

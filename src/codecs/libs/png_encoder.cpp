@@ -38,10 +38,6 @@ constexpr size_t kIdatBytes = size_t{1} << 20;
 constexpr std::uint32_t kBandRows = 16;
 constexpr size_t kBandBytes = size_t{1} << 20;
 
-// Row buffers beyond this are given back after each page, so that one page
-// of absurdly long rows does not hold its memory for the rest of the job.
-constexpr size_t kKeptRowBytes = size_t{4} << 20;
-
 // The PNG filter types used here; average and Paeth are not.
 enum RowFilter : std::uint8_t { kNone = 0, kSub = 1, kUp = 2 };
 
@@ -68,13 +64,17 @@ std::uint8_t* putChunk(std::uint8_t* out, const char* type, const std::uint8_t* 
   return out + kChunkOverhead + length;
 }
 
-// The loops below treat the first pixel of a row (which has no left
-// neighbour) on its own, so that the loop over the rest has no branch and
-// the compiler can vectorise it.
+// Rows are read in pieces of up to this many bytes (whole pixels): a row
+// that fits, which is nearly every row, is one piece; a longer one is taken
+// a piece at a time, so that no buffer grows with the page's width.
 constexpr size_t kBpp = 3;
+constexpr size_t kPieceBytes = kBandBytes / kBpp * kBpp;
 
-// One row filtered by one method; prev is the row above in RGB order (all
-// zeros for the first row), cur this row in RGB order.
+// The loops below read a piece of a row in RGB order with its left
+// neighbour, the pixel before it, in the kBpp bytes in front of it (zeros
+// at the start of a row), so that they have no branch and the compiler can
+// vectorise them. prev is the same piece of the row above (all zeros for
+// the first row).
 void applyFilter(RowFilter filter, const std::uint8_t* __restrict prev,
                  const std::uint8_t* __restrict cur, size_t n, std::uint8_t* __restrict out) {
   switch (filter) {
@@ -82,8 +82,7 @@ void applyFilter(RowFilter filter, const std::uint8_t* __restrict prev,
       std::memcpy(out, cur, n);
       break;
     case kSub:
-      std::memcpy(out, cur, kBpp);
-      for (size_t i = kBpp; i < n; ++i) out[i] = cur[i] - cur[i - kBpp];
+      for (size_t i = 0; i < n; ++i) out[i] = cur[i] - cur[i - kBpp];
       break;
     case kUp:
       for (size_t i = 0; i < n; ++i) out[i] = cur[i] - prev[i];
@@ -96,23 +95,26 @@ std::uint32_t magnitude(std::uint8_t v) {
 }
 
 // The usual heuristic: the filter whose output, read as signed bytes, has the
-// smallest sum of magnitudes usually compresses best.
-RowFilter smallestResidual(const std::uint8_t* __restrict prev, const std::uint8_t* __restrict cur,
-                           size_t n) {
-  std::uint32_t none = 0, sub = 0, up = 0;
-  for (size_t i = 0; i < kBpp; ++i) {
-    none += magnitude(cur[i]);
-    sub += magnitude(cur[i]);
-    up += magnitude(cur[i] - prev[i]);
+// smallest sum of magnitudes usually compresses best. Summed piece by piece.
+struct Residuals {
+  std::uint64_t none = 0, sub = 0, up = 0;
+
+  void add(const std::uint8_t* __restrict prev, const std::uint8_t* __restrict cur, size_t n) {
+    std::uint32_t pieceNone = 0, pieceSub = 0, pieceUp = 0;  // a piece cannot overflow them
+    for (size_t i = 0; i < n; ++i) {
+      pieceNone += magnitude(cur[i]);
+      pieceSub += magnitude(cur[i] - cur[i - kBpp]);
+      pieceUp += magnitude(cur[i] - prev[i]);
+    }
+    none += pieceNone;
+    sub += pieceSub;
+    up += pieceUp;
   }
-  for (size_t i = kBpp; i < n; ++i) {
-    none += magnitude(cur[i]);
-    sub += magnitude(cur[i] - cur[i - kBpp]);
-    up += magnitude(cur[i] - prev[i]);
+  RowFilter smallest() const {
+    if (none <= sub && none <= up) return kNone;
+    return sub <= up ? kSub : kUp;
   }
-  if (none <= sub && none <= up) return kNone;
-  return sub <= up ? kSub : kUp;
-}
+};
 
 // The rule for a band, from its first row: whether it is flat colour (text,
 // lines, filled shapes), where at least three pixels in four repeat the one
@@ -121,12 +123,15 @@ RowFilter smallestResidual(const std::uint8_t* __restrict prev, const std::uint8
 // into two; shaded and photographic rows compress best predicted, and the
 // usual heuristic picks the predictor row by row. Measured on rendered pages
 // (bench/png_candidates), this keeps text pages at the size of unfiltered
-// rows and photographs at the size of the per-row heuristic.
-bool isFlatColour(const std::uint8_t* cur, size_t n) {
+// rows and photographs at the size of the per-row heuristic. The repeats are
+// counted piece by piece (the row's first pixel has nothing to repeat).
+size_t countRepeats(const std::uint8_t* cur, size_t from, size_t n) {
   size_t repeats = 0;
-  for (size_t i = kBpp; i < n; ++i) repeats += cur[i] == cur[i - kBpp];
-  return repeats * 4 >= n * 3;
+  for (size_t i = from; i < n; ++i) repeats += cur[i] == cur[i - kBpp];
+  return repeats;
 }
+
+bool isFlatColour(size_t repeats, size_t rowBytes) { return repeats * 4 >= rowBytes * 3; }
 
 // Four bytes at a time: the bytes B, G, R of a pixel (and one byte of the
 // next) are read as one little-endian word, turned around, and stored as R,
@@ -178,11 +183,11 @@ constexpr auto bgrToRgb = bgrToRgbWords;
 // What one thread keeps from one page to the next: the compressor's state and
 // its level buffer, the band and the output buffer. Pages of a document are
 // mostly of one size, and memory fresh from the system costs a page fault
-// for every 4 KiB touched. None of it grows with the page's height.
+// for every 4 KiB touched. None of it grows with the page's size.
 struct Scratch {
   isal_zstream stream;
   std::vector<std::uint8_t> levelBuffer;
-  std::vector<std::uint8_t> rows;  // the row above and this row, in RGB order
+  std::vector<std::uint8_t> rows;  // a piece of the row above and of this row, in RGB order
   std::vector<std::uint8_t> band;  // filtered rows, each behind its filter byte
   std::vector<std::uint8_t> out;   // the chunks on their way to the sink
 };
@@ -264,21 +269,16 @@ IoStatus encodePng(const BgrImage& image, const PngSink& sink, const PngSettings
     return IoStatus::other;
   }
   const size_t rowBytes = size_t{image.width} * 3;
-  const auto bandRows =
-      static_cast<std::uint32_t>(std::clamp<size_t>(kBandBytes / (rowBytes + 1), 1, kBandRows));
-  struct Trim {
-    ~Trim() {
-      if (scratch && scratch->rows.size() > kKeptRowBytes) {
-        scratch->rows = {};
-        scratch->band = {};
-      }
-    }
-  } trim;
+  const size_t piece = std::min(rowBytes, kPieceBytes);
+  const bool wholeRows = piece == rowBytes;
+  const auto bandRows = wholeRows ? static_cast<std::uint32_t>(std::clamp<size_t>(
+                                        kBandBytes / (rowBytes + 1), 1, kBandRows))
+                                  : 1;
   try {
     if (!scratch) scratch = std::make_unique<Scratch>();
     scratch->levelBuffer.resize(levelBufferBytes(settings.level));
-    scratch->rows.assign(rowBytes * 2, 0);
-    scratch->band.resize((rowBytes + 1) * bandRows);
+    scratch->rows.assign((kBpp + piece) * 2, 0);
+    scratch->band.resize((piece + 1) * bandRows);
     scratch->out.resize(ChunkStream::bufferBytes());
   } catch (const std::bad_alloc&) {
     return IoStatus::other;
@@ -294,29 +294,11 @@ IoStatus encodePng(const BgrImage& image, const PngSink& sink, const PngSettings
   ChunkStream chunks(image, s.out, sink);
   stream.next_out = chunks.space();
   stream.avail_out = static_cast<std::uint32_t>(ChunkStream::capacity());
-
-  std::uint8_t* prev = s.rows.data();
-  std::uint8_t* cur = prev + rowBytes;
-  for (std::uint32_t top = 0; top < image.height; top += bandRows) {
-    const std::uint32_t rows = std::min(bandRows, image.height - top);
-    RowFilter chosen = settings.filter == PngFilter::up ? kUp : kNone;
-    if (settings.filter == PngFilter::sub) chosen = kSub;
-    bool flat = false;
-    for (std::uint32_t r = 0; r < rows; ++r) {
-      bgrToRgb(image.pixels + size_t{top + r} * image.stride, image.width, cur);
-      if (settings.filter == PngFilter::banded && r == 0) flat = isFlatColour(cur, rowBytes);
-      if (settings.filter == PngFilter::adaptive ||
-          (settings.filter == PngFilter::banded && !flat)) {
-        chosen = smallestResidual(prev, cur, rowBytes);
-      }
-      std::uint8_t* line = s.band.data() + r * (rowBytes + 1);
-      line[0] = chosen;
-      applyFilter(chosen, prev, cur, rowBytes, line + 1);
-      std::swap(prev, cur);
-    }
-    const bool last = top + rows == image.height;
-    stream.next_in = s.band.data();
-    stream.avail_in = static_cast<std::uint32_t>(rows * (rowBytes + 1));
+  // Compresses size bytes at data, handing full chunks on; last ends the
+  // stream.
+  const auto compress = [&](std::uint8_t* data, size_t size, bool last) {
+    stream.next_in = data;
+    stream.avail_in = static_cast<std::uint32_t>(size);
     stream.end_of_stream = last ? 1 : 0;
     for (;;) {
       if (isal_deflate(&stream) != COMP_OK) return IoStatus::other;
@@ -327,8 +309,84 @@ IoStatus encodePng(const BgrImage& image, const PngSink& sink, const PngSettings
         stream.next_out = chunks.space();
         stream.avail_out = static_cast<std::uint32_t>(ChunkStream::capacity());
       }
-      if (finished || (!last && stream.avail_in == 0)) break;
+      if (finished || (!last && stream.avail_in == 0)) return IoStatus::ok;
     }
+  };
+
+  std::uint8_t* prev = s.rows.data() + kBpp;
+  std::uint8_t* cur = prev + piece + kBpp;
+  // A row too long for one piece: converted piece by piece, with each
+  // piece's left neighbour kept in front of it, and the same piece of the
+  // row above beside it. done(offset, bytes) takes each piece in turn.
+  const auto forEachPiece = [&](std::uint32_t y, const auto& done) {
+    const std::uint8_t* row = image.pixels + size_t{y} * image.stride;
+    std::memset(cur - kBpp, 0, kBpp);
+    for (size_t at = 0; at < rowBytes; at += piece) {
+      const size_t n = std::min(piece, rowBytes - at);
+      const auto pixels = static_cast<std::uint32_t>(n / kBpp);
+      if (at > 0) std::memcpy(cur - kBpp, cur + piece - kBpp, kBpp);
+      bgrToRgb(row + at, pixels, cur);
+      if (y > 0) {
+        bgrToRgb(row - image.stride + at, pixels, prev);
+      } else {
+        std::memset(prev, 0, n);
+      }
+      if (const IoStatus status = done(at, n); status != IoStatus::ok) return status;
+    }
+    return IoStatus::ok;
+  };
+
+  for (std::uint32_t top = 0; top < image.height; top += bandRows) {
+    const std::uint32_t rows = std::min(bandRows, image.height - top);
+    const bool last = top + rows == image.height;
+    RowFilter chosen = settings.filter == PngFilter::up ? kUp : kNone;
+    if (settings.filter == PngFilter::sub) chosen = kSub;
+    const bool banded = settings.filter == PngFilter::banded;
+    const bool perRow = settings.filter == PngFilter::adaptive || banded;
+    if (!wholeRows) {
+      // One row a band: its filter is chosen over all its pieces first (the
+      // residuals only for a row that is not flat colour), then the pieces
+      // are converted again, filtered and compressed.
+      size_t repeats = 0;
+      if (banded) {
+        forEachPiece(top, [&](size_t at, size_t n) {
+          repeats += countRepeats(cur, at == 0 ? kBpp : 0, n);
+          return IoStatus::ok;
+        });
+      }
+      if (perRow && !(banded && isFlatColour(repeats, rowBytes))) {
+        Residuals residuals;
+        forEachPiece(top, [&](size_t, size_t n) {
+          residuals.add(prev, cur, n);
+          return IoStatus::ok;
+        });
+        chosen = residuals.smallest();
+      }
+      const IoStatus status = forEachPiece(top, [&](size_t at, size_t n) {
+        std::uint8_t* out = s.band.data();
+        if (at == 0) *out++ = chosen;
+        applyFilter(chosen, prev, cur, n, out);
+        return compress(s.band.data(), n + (at == 0 ? 1 : 0), last && at + n == rowBytes);
+      });
+      if (status != IoStatus::ok) return status;
+      continue;
+    }
+    bool flat = false;
+    for (std::uint32_t r = 0; r < rows; ++r) {
+      bgrToRgb(image.pixels + size_t{top + r} * image.stride, image.width, cur);
+      if (banded && r == 0) flat = isFlatColour(countRepeats(cur, kBpp, rowBytes), rowBytes);
+      if (settings.filter == PngFilter::adaptive || (banded && !flat)) {
+        Residuals residuals;
+        residuals.add(prev, cur, rowBytes);
+        chosen = residuals.smallest();
+      }
+      std::uint8_t* line = s.band.data() + r * (rowBytes + 1);
+      line[0] = chosen;
+      applyFilter(chosen, prev, cur, rowBytes, line + 1);
+      std::swap(prev, cur);
+    }
+    const IoStatus status = compress(s.band.data(), rows * (rowBytes + 1), last);
+    if (status != IoStatus::ok) return status;
   }
   return IoStatus::ok;
 }
