@@ -6,10 +6,10 @@
 #   bin/folio                     run path $ORIGIN/../lib/folio
 #   bin/folio-make-image-list     tools/make-image-list
 #   lib/folio/libpdfium.so        private to folio, so not in the linker's path
-#   share/doc/folio/              README.md, copyright, changelog.gz, pdfium/
+#   share/doc/folio/              README.md, docs/, copyright, changelog.gz, pdfium/
 #   share/man/man1/               folio.1.gz, folio-make-image-list.1.gz
 # Windows, one folder:
-#   folio.exe, pdfium.dll beside it, README.md, licenses/
+#   folio.exe, pdfium.dll beside it, README.md, docs/, licenses/
 
 # The licence texts that came with the PDFium library: scripts/setup keeps
 # the wheel's beside the library it extracts.
@@ -83,7 +83,9 @@ else()
   install(FILES "${FOLIO_PACKAGING_DIR}/lintian-overrides"
           DESTINATION share/lintian/overrides RENAME folio)
 endif()
+# The README links into docs/, so the pages go with it.
 install(FILES README.md DESTINATION ${FOLIO_DOC_DIR})
+install(DIRECTORY docs/ DESTINATION ${FOLIO_DOC_DIR}/docs)
 if(IS_DIRECTORY "${PDFIUM_LICENSES}")
   install(DIRECTORY "${PDFIUM_LICENSES}/" DESTINATION ${FOLIO_LICENSE_DIR}/pdfium)
 endif()
