@@ -12,7 +12,7 @@ DESTDIR ?=
 .PHONY: all setup build build-sanitize build-tsan build-windows test test-fast test-sanitize \
   test-tsan test-windows demo bench-render bench-images clean fuzz install package package-windows \
   test-package build-worker python-env test-python wheel test-wheel wheel-windows \
-  test-wheel-windows bench-python
+  test-wheel-windows bench-python test-celery
 
 all: build
 
@@ -67,8 +67,8 @@ test-windows: build build-windows
 
 # Every test, in the release build and again under the sanitizers; the PDF
 # job's tests once more under ThreadSanitizer; the Python package against the
-# release build's worker, and its wheel as a user installs it.
-test: test-fast test-sanitize test-tsan test-python test-wheel
+# release build's worker, its wheel as a user installs it, and its Celery tasks.
+test: test-fast test-sanitize test-tsan test-python test-wheel test-celery
 
 # The worker alone, for what drives it from outside.
 build-worker: setup
@@ -93,7 +93,16 @@ test-python: build-worker python-env
 	@cd python && ../$(PYTHON_ENV)/bin/ruff check -q . && ../$(PYTHON_ENV)/bin/ruff format -q --check . \
 	  && ../$(PYTHON_ENV)/bin/mypy --strict folio_worker
 	@FOLIO_WORKER=$(abspath $(BUILD))/folio PYTHONPATH=python $(PYTHON_ENV)/bin/pytest -q \
-	  tests/python docs/python.md --doctest-glob=python.md
+	  tests/python docs/python.md --doctest-glob=python.md --ignore=tests/python/test_celery.py
+
+# The Celery tasks on a Redis of their own and two workers, each running the
+# package as the wheel installs it (offline, beside the tools' Celery).
+CELERY_SITE = $(BUILD)/celery-site
+test-celery: wheel
+	@rm -rf $(CELERY_SITE) && $(PYTHON_ENV)/bin/pip install --quiet --no-index --no-deps \
+	  --target $(CELERY_SITE) $(BUILD)/wheel/folio_worker-*-manylinux_*.whl
+	@FOLIO_CELERY_SITE=$(abspath $(CELERY_SITE)) PYTHONPATH=$(CELERY_SITE) \
+	  $(PYTHON_ENV)/bin/pytest -q -p no:cacheprovider tests/python/test_celery.py
 
 # bin/folio, its PDFium in lib/folio, the list-file tool and the licences
 # under PREFIX (and DESTDIR, when staging).
