@@ -3,6 +3,7 @@
 import contextlib
 import os
 import re
+import shutil
 import signal
 import socket
 import subprocess
@@ -14,9 +15,9 @@ import folio_worker as fw
 import pytest
 from celery import Celery
 from celery.exceptions import TimeLimitExceeded
-from PIL import Image
 from conftest import IMAGES, ROOT, SAMPLE, WORKER
 from folio_worker.celery import FolioTaskError
+from PIL import Image
 
 # The package the workers import: the installed wheel's folder, or the source.
 SITE = os.environ.get("FOLIO_CELERY_SITE", str(ROOT / "python"))
@@ -58,10 +59,11 @@ def cluster(tmp_path_factory):
     os.environ["FOLIO_TEST_REDIS"] = f"redis://127.0.0.1:{port}/0"
     env = {**os.environ, "FOLIO_WORKER": WORKER, "PYTHONPATH": f"{ROOT}/tests/python:{SITE}"}
     redis = ["redis-server", "--bind", "127.0.0.1", "--port", str(port), "--save", "", "--dir"]
-    started = [subprocess.Popen([*redis, str(tmp)], stdout=subprocess.DEVNULL)]
+    redis = subprocess.Popen([*redis, str(tmp)], stdout=subprocess.DEVNULL)
+    workers = []
     try:
         for name in ("a", "b"):
-            started.append(subprocess.Popen(
+            workers.append(subprocess.Popen(
                 [sys.executable, "-m", "celery", "-A", "celery_app", "worker", "-c", "1",
                  "-n", f"{name}@%h", "--without-gossip", "--without-mingle", "-l", "info",
                  "-f", str(tmp / f"{name}.log")],
@@ -73,11 +75,12 @@ def cluster(tmp_path_factory):
 
         yield tmp, celery_app
     finally:
-        for process in reversed(started):  # each worker with its pool and their workers
+        for worker in workers:  # with its pool and the folio workers they started
             with contextlib.suppress(ProcessLookupError):
-                os.killpg(process.pid, signal.SIGKILL) if process.args[0] != "redis-server" else 0
-            process.kill()
-            process.wait(10)
+                os.killpg(worker.pid, signal.SIGKILL)
+            worker.wait(10)
+        redis.kill()
+        redis.wait(10)
 
 
 def test_every_good_job_completes_once_through_kills_and_a_time_limit(cluster) -> None:
@@ -85,15 +88,23 @@ def test_every_good_job_completes_once_through_kills_and_a_time_limit(cluster) -
     long_pdf, text_pdf, out, ref = tmp / "long.pdf", tmp / "text.pdf", tmp / "out", tmp / "ref"
     subprocess.check_call(["qpdf", "--empty", "--pages", *[str(SAMPLE)] * 150, "--", long_pdf])
     text_pdf.write_text("not a document\n")
+    subprocess.check_call(["qpdf", "--encrypt", "u", "o", "256", "--", SAMPLE, tmp / "locked.pdf"])
+    fw.pdf_to_images(SAMPLE, (ref / "p").mkdir(parents=True) or ref / "p")
+    (out / "again").mkdir(parents=True)  # a page an attempt that died had published
+    shutil.copy(ref / "p/page_002.png", out / "again")
+    (out / "taken").mkdir()  # someone else's page is never replaced
+    (out / "taken/page_002.png").write_bytes(b"kept")
     jobs = {}  # id: (task, input, destination, the error expected)
 
     def submit(task, source, name, error=None, **options):
-        (out / name).mkdir(parents=True) if task is app.pdf_to_images else None
+        (out / name).mkdir(exist_ok=True) if task is app.pdf_to_images else None
         result = task.apply_async((source, str(out / name)), **options)
         jobs[result.id] = (task, source, out / name, error)
         return result.id
 
     killed = [submit(app.pdf_to_images, str(long_pdf), name) for name in ("long-a", "long-b")]
+    submit(app.pdf_to_images, str(SAMPLE), "again")
+    submit(app.pdf_to_images, str(SAMPLE), "taken", ("CANNOT_WRITE", 31))
     for n in range(80):
         submit(app.pdf_to_images, str(SAMPLE), f"p{n}")
     for n in range(20):
@@ -101,6 +112,7 @@ def test_every_good_job_completes_once_through_kills_and_a_time_limit(cluster) -
                f"i{n}.pdf")  # fmt: skip
     for n in range(5):
         submit(app.pdf_to_images, str(text_pdf), f"d{n}", ("PDF_DAMAGED", 21))
+        submit(app.pdf_to_images, str(tmp / "locked.pdf"), f"l{n}", ("PASSWORD_REQUIRED", 22))
         submit(app.images_to_pdf, [str(IMAGES[0]), str(text_pdf)], f"d{n}.pdf",
                ("IMAGE_READ_FAILED", 33))  # fmt: skip
     # The Celery process converting one long job dies, and the worker of the other.
@@ -120,7 +132,6 @@ def test_every_good_job_completes_once_through_kills_and_a_time_limit(cluster) -
             pending -= {job} if meta["status"] in ("SUCCESS", "FAILURE") else set()
     assert not pending, f"{len(pending)} jobs unfinished"
 
-    fw.pdf_to_images(SAMPLE, (ref / "p").mkdir(parents=True) or ref / "p")
     fw.pdf_to_images(long_pdf, (ref / "long").mkdir() or ref / "long")
     logs = (tmp / "a.log").read_text() + (tmp / "b.log").read_text()
     for job, (task, source, destination, error) in jobs.items():
@@ -145,6 +156,7 @@ def test_every_good_job_completes_once_through_kills_and_a_time_limit(cluster) -
     assert app.app.AsyncResult(killed[1]).retries == 1  # its worker killed: tried again
     assert len(progress) > 2 and {"current", "total", "name"} == set(progress[killed[0]])
     assert all(p.name.startswith(".late.folio-") for p in out.iterdir() if ".folio-" in p.name)
+    assert os.listdir(out / "taken") == ["page_002.png"]
 
 
 @pytest.mark.parametrize("serializer", ["json", "pickle"])
