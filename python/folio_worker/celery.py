@@ -122,6 +122,7 @@ def _lock(folder: Path) -> int:
 
 def _remove_dead(parent: Path, prefix: str) -> None:
     """Remove the staging folders of dead attempts: those whose lock nobody holds."""
+    folders: list[str] = []
     with contextlib.suppress(OSError), os.scandir(parent) as entries:
         folders = [
             e.path for e in entries if e.name.startswith(prefix) and e.is_dir(follow_symlinks=False)

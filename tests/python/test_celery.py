@@ -130,6 +130,7 @@ def test_every_good_job_completes_once_through_kills_and_a_time_limit(cluster) -
             if meta["status"] == "PROGRESS":
                 progress[job] = meta["result"]
             pending -= {job} if meta["status"] in ("SUCCESS", "FAILURE") else set()
+        time.sleep(0.02)
     assert not pending, f"{len(pending)} jobs unfinished"
 
     fw.pdf_to_images(long_pdf, (ref / "long").mkdir() or ref / "long")
