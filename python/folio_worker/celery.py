@@ -240,8 +240,8 @@ def _publish(
     return targets
 
 
-def _convert(task: Task, job: _TaskJob[T], destination: Path) -> T:
-    """Run ``job`` into staging; its failure raised, or retried when it may pass."""
+def _convert(task: Task, start: Callable[[], _TaskJob[T]], destination: Path) -> T:
+    """Run the job ``start`` makes into staging; its failure raised, or retried when it may pass."""
     limit = (task.request.timelimit or (None,))[0] or task.time_limit
     limit = limit or task.app.conf.task_time_limit
     last = None if limit is None else time.monotonic() + limit - PROGRESS_MARGIN
@@ -251,9 +251,10 @@ def _convert(task: Task, job: _TaskJob[T], destination: Path) -> T:
             meta = {"current": event.number, "total": event.total, "name": event.name}
             task.update_state(state="PROGRESS", meta=meta)
 
-    job._on_progress = report
-    output = job.output
+    output = destination
     try:
+        job = start()
+        output, job._on_progress = job.output, report
         job._launch()
         with job:
             return job.result()
@@ -278,10 +279,11 @@ def pdf_to_images(task: Task, pdf_path: str, output_dir: str) -> list[str]:
     if not destination.is_dir():
         _fail(task, _failure("CANNOT_WRITE", 31, output_dir, "the output folder is missing"))
     with _staging(task, destination, 31) as folder:
-        job: _TaskJob[list[Path]] = prepare(
-            _TaskJob, "pdf_to_images", [pdf_path], folder, None, None, None
+        pages = _convert(
+            task,
+            lambda: prepare(_TaskJob, "pdf_to_images", [pdf_path], folder, None, None, None),
+            destination,
         )
-        pages = _convert(task, job, destination)
         published = _publish(task, pages, destination, _same_page, 31)
     return [str(page) for page in published]
 
@@ -290,16 +292,19 @@ def images_to_pdf(task: Task, image_paths: list[str], output_pdf: str) -> str:
     """Write one PDF of ``image_paths`` at ``output_pdf``; its path."""
     destination = Path(output_pdf)
     with _staging(task, destination, 34) as folder:
-        job: _TaskJob[Path] = prepare(
-            _TaskJob,
-            "images_to_pdf",
-            list(image_paths),
-            folder / destination.name,
-            None,
-            None,
-            None,
+        document = _convert(
+            task,
+            lambda: prepare(
+                _TaskJob,
+                "images_to_pdf",
+                list(image_paths),
+                folder / destination.name,
+                None,
+                None,
+                None,
+            ),
+            destination,
         )
-        document = _convert(task, job, destination)
         _publish(task, [document], destination.parent, _same_pdf, 34)
     return str(destination)
 
