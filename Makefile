@@ -12,7 +12,7 @@ DESTDIR ?=
 .PHONY: all setup build build-sanitize build-tsan build-windows test test-fast test-sanitize \
   test-tsan test-windows demo bench-render bench-images clean fuzz install package package-windows \
   test-package build-worker python-env test-python wheel test-wheel wheel-windows \
-  test-wheel-windows bench-python test-celery
+  test-wheel-windows bench-python test-celery bench-celery
 
 all: build
 
@@ -164,6 +164,11 @@ bench-python: build-worker python-env
 	@DOCUMENTS_ONLY=1 bench/render.sh $(BUILD)/folio
 	@PYTHONPATH=python $(PYTHON_ENV)/bin/python bench/python_bench.py $(BUILD)/folio \
 	  bench/out/text-60.pdf bench/out/images-14.pdf
+
+# The Celery tasks through one worker process and through two, against a
+# serial loop of the bare worker, on ten-page documents.
+bench-celery: build-worker python-env
+	@$(PYTHON_ENV)/bin/python bench/celery_bench.py $(BUILD)/folio
 
 clean:
 	rm -rf $(BUILD) $(SANITIZE_BUILD) $(TSAN_BUILD) $(WINDOWS_BUILD) demo-out
