@@ -84,7 +84,7 @@ def main() -> None:
             probe.bind(("127.0.0.1", 0))
             port = probe.getsockname()[1]
         os.environ["FOLIO_TEST_REDIS"] = f"redis://127.0.0.1:{port}/0"
-        sys.path.insert(0, str(ROOT / "tests/python"))
+        sys.path[:0] = [str(ROOT / "tests/python"), str(ROOT / "python")]
         redis = subprocess.Popen(["redis-server", "--bind", "127.0.0.1", "--port", str(port),
                                   "--save", "", "--dir", str(work)], stdout=subprocess.DEVNULL)  # fmt: skip
         try:
