@@ -106,22 +106,4 @@ bool deleteFile(const std::u16string& path) {
   return DeleteFileW(win::systemPath(path).c_str()) != 0;
 }
 
-IoStatus moveFileNoReplace(const std::u16string& from, const std::u16string& to) {
-  // The content must be on the disk before the name says it is complete.
-  // MOVEFILE_WRITE_THROUGH flushes only a move that copies, so the file is
-  // flushed here first.
-  {
-    const HANDLE handle = CreateFileW(win::systemPath(from).c_str(), GENERIC_WRITE, FILE_SHARE_READ,
-                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) return win::statusOfError(GetLastError());
-    File file(reinterpret_cast<std::intptr_t>(handle));
-    if (const IoStatus flushed = file.flush(); flushed != IoStatus::ok) return flushed;
-  }
-  if (MoveFileExW(win::systemPath(from).c_str(), win::systemPath(to).c_str(),
-                  MOVEFILE_WRITE_THROUGH)) {
-    return IoStatus::ok;
-  }
-  return win::statusOfError(GetLastError());
-}
-
 }  // namespace folio::platform

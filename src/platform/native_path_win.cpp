@@ -49,6 +49,18 @@ bool isAsciiLetter(char16_t unit) {
   return (unit >= u'A' && unit <= u'Z') || (unit >= u'a' && unit <= u'z');
 }
 
+// The literal form of a path and its full form; the path as given where no
+// literal prefix fits.
+std::wstring literalPathOf(const std::wstring& given, const std::wstring& full) {
+  if (startsWith(given, kLiteral)) return given;
+  if (startsWith(full, kLiteral)) return full;
+  if (startsWith(full, kDevice)) return std::wstring(kLiteral) + full.substr(kDevice.size());
+  if (startsWith(full, kUnc)) return std::wstring(kLiteralUnc) + full.substr(kUnc.size());
+  if (full.size() >= 3 && full[1] == L':' && full[2] == L'\\') return std::wstring(kLiteral) + full;
+  // No form the literal prefix fits: the call meets the path as given.
+  return given;
+}
+
 }  // namespace
 
 std::wstring win::systemPath(const std::u16string& path) {
@@ -57,12 +69,15 @@ std::wstring win::systemPath(const std::u16string& path) {
   if (startsWith(given, kLiteral) || startsWith(given, kObjectManager)) return given;
   const std::wstring full = fullPathOf(given.c_str());
   if (full.size() < kLongPath && given.size() < kLongPath) return given;
-  if (startsWith(full, kLiteral)) return full;
-  if (startsWith(full, kDevice)) return std::wstring(kLiteral) + full.substr(kDevice.size());
-  if (startsWith(full, kUnc)) return std::wstring(kLiteralUnc) + full.substr(kUnc.size());
-  if (full.size() >= 3 && full[1] == L':' && full[2] == L'\\') return std::wstring(kLiteral) + full;
-  // No form the literal prefix fits: the call meets the path as given.
-  return given;
+  return literalPathOf(given, full);
+}
+
+std::wstring win::objectPath(const std::u16string& path) {
+  const std::wstring given(reinterpret_cast<const wchar_t*>(path.c_str()));
+  std::wstring literal =
+      startsWith(given, kObjectManager) ? given : literalPathOf(given, fullPathOf(given.c_str()));
+  if (startsWith(literal, kLiteral)) literal[1] = L'?';
+  return literal;
 }
 
 // PDFium on Windows reads a narrow path as UTF-8 and opens it with the wide

@@ -18,6 +18,11 @@ namespace folio::platform::win {
 // to 32767 units on Windows 7 too; any other path is handed on as it is.
 std::wstring systemPath(const std::u16string& path);
 
+// The same file's name as the system's object manager takes it (\??\ and
+// the full path), which calls that hand a name on without making it full
+// need.
+std::wstring objectPath(const std::u16string& path);
+
 inline IoStatus statusOfError(DWORD error) {
   return (error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL) ? IoStatus::diskFull
                                                                        : IoStatus::other;

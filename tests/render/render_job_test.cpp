@@ -132,18 +132,26 @@ TEST_F(RenderJob, PageSizesAndLimits) {
 // it, the whole file in memory or rows copied whole would pass 500 MiB).
 TEST_F(RenderJob, TheLargestPagesAreWrittenAlone) {
   const PageSpec a4{595.276, 841.89};
-  const RunResult r = run(makePdf({a4, {2730.5, 8192}, a4, {44739240, 0.5}, a4}), "out");
+  std::string skipped;
+  const std::uint32_t widest =
+      leftOutOnWindows(&skipped, "a page 89478480 pixels wide",
+                       "Wine's PNG encoder, on libpng, refuses rows of more than 1,000,000 "
+                       "pixels (libpng's default limit), so the widest page there is that wide")
+          ? 1000000
+          : 89478480;
+  const RunResult r = run(makePdf({a4, {2730.5, 8192}, a4, {widest / 2.0, 0.5}, a4}), "out");
   EXPECT_EQ(r.out, statusLines(5, 5, "DONE\t5"));
   EXPECT_EQ(listDir(dir_ / "out"), pageNames(5));
   // Checked whole by pngcheck: the widest is beyond libpng's default limit.
   for (const auto& [page, size] :
-       {std::pair(2, be32(5461) + be32(16384)), std::pair(4, be32(89478480) + be32(1))}) {
+       {std::pair(2, be32(5461) + be32(16384)), std::pair(4, be32(widest) + be32(1))}) {
     EXPECT_EQ(pngcheckProblems(dir_ / ("out/" + pageName(page))), "");
     EXPECT_EQ(readFile(dir_ / ("out/" + pageName(page))).substr(16, 8), size);
   }
 #ifndef FOLIO_PEAK_MEMORY_INFLATED
   EXPECT_LT(r.peakKiB, 256 * 1024 * 11 / 10 + 8 * 1024);
 #endif
+  if (!skipped.empty()) GTEST_SKIP() << skipped;
 }
 
 TEST_F(RenderJob, DocumentsThatDoNotOpen) {

@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <limits>
 
+#include "codecs/header_bounds.h"
 #include "codecs/libs/codecs.h"
 
 namespace folio::codecs::libs {
@@ -26,13 +27,6 @@ constexpr png_uint_32 kMaxSide = 1000000;
 // No chunk libpng reads here is longer than a palette; this bounds what it
 // may allocate for one all the same.
 constexpr png_alloc_size_t kMaxChunkAlloc = 64 * 1024;
-// Chunks are passed over at about 80 ns each, so a file of nothing but empty
-// chunks could take seconds to reach its image. A writer that splits its data
-// into chunks of one row each stays below this.
-constexpr std::uint32_t kMaxChunks = std::uint32_t{1} << 20;
-// Passed over at 300 MB/s, the metadata of a file near the size bound would
-// take seconds; no image carries more than this beside its pixels.
-constexpr std::uint64_t kMaxOtherData = 64 << 20;
 constexpr png_uint_32 kIdat = 0x49444154;
 
 // What a read needs besides libpng's own state: how many chunks have begun,
@@ -40,7 +34,7 @@ constexpr png_uint_32 kIdat = 0x49444154;
 struct Reader {
   ByteSource* bytes;
   std::uint32_t chunks = 0;
-  std::uint64_t otherLeft = kMaxOtherData;
+  std::uint64_t otherLeft = kMaxPngOtherData;
   std::uint64_t imageLeft = std::numeric_limits<std::uint64_t>::max();  // set once IHDR is known
 };
 
@@ -60,7 +54,7 @@ void onWarning(png_structp, png_const_charp) {}
 void readData(png_structp png, png_bytep data, size_t size) {
   auto* reader = static_cast<Reader*>(png_get_io_ptr(png));
   const png_uint_32 at = png_get_io_state(png) & PNG_IO_MASK_LOC;
-  if (at == PNG_IO_CHUNK_HDR && ++reader->chunks > kMaxChunks) png_error(png, "too many chunks");
+  if (at == PNG_IO_CHUNK_HDR && ++reader->chunks > kMaxPngChunks) png_error(png, "too many chunks");
   if (at == PNG_IO_CHUNK_DATA) {
     std::uint64_t& left =
         png_get_io_chunk_type(png) == kIdat ? reader->imageLeft : reader->otherLeft;

@@ -10,23 +10,16 @@
 #include <limits>
 #include <mutex>
 
+#include "codecs/header_bounds.h"
 #include "codecs/libs/codecs.h"
 
 namespace folio::codecs::libs {
 namespace {
 
-// Colour, alpha and a few extra samples: no photograph carries more, and
-// libtiff would inflate every one of them to read the first three.
-constexpr std::uint16_t kMaxSamples = 8;
 // What libtiff may allocate at once (a strip or tile, its compressed bytes,
 // the table of where they lie): the working memory an image is allowed
 // beside its pixels.
 constexpr tmsize_t kMaxSingleAlloc = 64 << 20;
-// The most a directory may make libtiff inflate: the largest image within
-// the pixel limit at the widest pixels the reader takes (8 samples of 16
-// bits). Strips or tiles reaching far past the image cost as much to
-// inflate as pixels that are shown.
-constexpr std::uint64_t kMaxDecodedBytes = kMaxImagePixels * 16;
 
 // libtiff's view of the file: where it has got to, and how long it is.
 struct Cursor {
@@ -163,28 +156,23 @@ class TiffFrame final : public CodecFrame {
     TIFFGetFieldDefaulted(tiff_, TIFFTAG_PLANARCONFIG, &planar);
     const std::uint64_t pixels = std::uint64_t{info_.width} * info_.height;
     char message[1024];
-    if (pixels == 0 || pixels > kMaxImagePixels || samples > kMaxSamples ||
+    if (pixels == 0 || pixels > kMaxImagePixels || samples > kMaxTiffSamples ||
         TIFFRGBAImageOK(tiff_, message) != 1) {
       return false;
     }
     const std::uint64_t planes = planar == PLANARCONFIG_SEPARATE ? samples : 1;
-    std::uint64_t pieces = 0, pieceBytes = 0;
     if (TIFFIsTiled(tiff_) != 0) {
       std::uint32_t tileWidth = 0, tileHeight = 0;
       TIFFGetField(tiff_, TIFFTAG_TILEWIDTH, &tileWidth);
       TIFFGetField(tiff_, TIFFTAG_TILELENGTH, &tileHeight);
-      if (tileWidth == 0 || tileHeight == 0) return false;
-      pieces = (std::uint64_t{info_.width} + tileWidth - 1) / tileWidth *
-               ((std::uint64_t{info_.height} + tileHeight - 1) / tileHeight);
-      pieceBytes = TIFFTileSize64(tiff_);
-    } else {
-      std::uint32_t rows = 0;
-      TIFFGetFieldDefaulted(tiff_, TIFFTAG_ROWSPERSTRIP, &rows);
-      rows = std::min(std::max(rows, std::uint32_t{1}), info_.height);
-      pieces = (std::uint64_t{info_.height} + rows - 1) / rows;
-      pieceBytes = TIFFStripSize64(tiff_);
+      return tiffPiecesFit(info_.width, info_.height, tileWidth, tileHeight, planes,
+                           TIFFTileSize64(tiff_));
     }
-    return pieceBytes != 0 && pieceBytes <= kMaxDecodedBytes / planes / pieces;
+    std::uint32_t rows = 0;
+    TIFFGetFieldDefaulted(tiff_, TIFFTAG_ROWSPERSTRIP, &rows);
+    rows = std::min(std::max(rows, std::uint32_t{1}), info_.height);
+    return tiffPiecesFit(info_.width, info_.height, info_.width, rows, planes,
+                         TIFFStripSize64(tiff_));
   }
 
   // Whether the RGBA reader hands colours multiplied by alpha: it passes

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "codecs/jpeg_forms.h"
+#include "codecs/wic/header_checks.h"
 #include "codecs/wic/jpeg_markers.h"
 #include "platform/files.h"
 #include "platform/win_support.h"
@@ -250,6 +251,8 @@ class WicFactory final : public ImagingFactory {
     const std::optional<std::uint64_t> size = platform::queryFileSize(path);
     if (size && *size > kMaxImageFileBytes) return nullptr;
     try {
+      // So is one whose headers declare more work than its image can need.
+      if (headersExceedBounds(path)) return nullptr;
       return openFrame(path);
     } catch (const std::bad_alloc&) {
       return nullptr;
