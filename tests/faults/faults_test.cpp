@@ -291,7 +291,8 @@ TEST(Faults, NamedPagesAreExactlyTheReportedOnes) {
   const std::string
       out = dir / "out",
       st = "exec strace " + noLeakCheck + " -fqqo/dev/null", tr = st + " -P'" + out + "'",
-      tmp = " -P'" + out + "/page_001.png.tmp'", fails = " -einject=close:error=EIO",
+      tmp = " -P'" + out + "/page_001.png.tmp' -P'" + out + "/page_001.png'",
+      fails = " -einject=close:error=EIO",
       noRead = "exec setpriv --inh-caps=-all --bounding-set=-dac_override,-dac_read_search",
       noUnnamed = tr + " -einject=openat:error=EOPNOTSUPP:when=2+3",
       once = " -einject=openat:error=EOPNOTSUPP:when=2";
@@ -311,6 +312,9 @@ TEST(Faults, NamedPagesAreExactlyTheReportedOnes) {
       {"a full non-blocking pipe", "exec", "", 2, 0, 200},
       {"two jobs", slow("1000000"), slow("2000000"), 40, 0, -1},
       {"two jobs, no unnamed files", slow("1000000") + once, slow("2000000") + once, 40, 0, -1},
+      {"two jobs, the second's page under the first's temporary name as it is renamed",
+       tr + once + " -einject=renameat2:delay_enter=2000000:when=1",
+       "sleep 0.5; " + slow("3000000") + once, 40, 0, -1},
   };
   const auto through = [](const std::string& prefix) {
     return std::vector<std::string>{"sh", "-c", prefix + " \"$0\" \"$@\""};
