@@ -362,8 +362,8 @@ TEST(Faults, NamedPagesAreExactlyTheReportedOnes) {
 }
 
 // The images job in the same systems: its document is never left behind,
-// whatever the umask made of it; interrupted reads are read again; a status
-// line the system took one byte of (strace answering 1 for the first write)
+// whatever the umask made of it, nor reported saved once another removed it; interrupted reads are
+// read again; a status line the system took one byte of (strace answering 1 for the first write)
 // goes on from the second byte.
 TEST(Faults, ImagesJobUnderLimitsAndFailingCalls) {
   if (runsWindowsWorker()) GTEST_SKIP() << "POSIX limits and system calls";
@@ -373,15 +373,20 @@ TEST(Faults, ImagesJobUnderLimitsAndFailingCalls) {
   // 5 KiB, a third of noise.bmp's PDF. The TIFF is read with positioned reads.
   const std::string tr = "exec strace " + noLeakCheck + " -qqo/dev/null",
                     tiff = fixturePath("tiff-rgb.tif"),
-                    reads = tr + " -P'" + tiff + "' -P'" + dir / "tiff-rgb.tif.list" + "'";
+                    reads = tr + " -P'" + tiff + "' -P'" + dir / "tiff-rgb.tif.list" + "'",
+                    pdf = dir / "out.pdf", inPlace = " -P'" + pdf + "' -P'" + dir.str() + "'";
   const std::tuple<const char*, std::string, int> cases[] = {
       {"a file-size limit", "ulimit -f 10; exec", 34},
       {"the same, umask 0222", "umask 0222; ulimit -f 10; exec", 34},
+      {"no unnamed files, the document removed by another while it is synced",
+       "(sleep 2; rm " + pdf + ") & " + tr + inPlace +
+           " -einject=openat:error=EOPNOTSUPP:when=2 -einject=fsync:delay_enter=5000000:when=1",
+       34},
       {"interrupted reads", reads + " -einject=read,pread64:error=EINTR:when=1+2", 0},
       {"one byte of a line taken", tr + " -einject=write:retval=1:when=1", 0},
   };
   for (const auto& [what, wrapper, code] : cases) {
-    const std::string image = code ? "noise.bmp" : "tiff-rgb.tif", pdf = dir / "out.pdf";
+    const std::string image = code ? "noise.bmp" : "tiff-rgb.tif";
     const RunResult r = runFolio({"--images", dir / (image + ".list"), "--output", pdf},
                                  {.wrapper = {"sh", "-c", wrapper + " \"$0\" \"$@\""}});
     EXPECT_EQ(r.out, (what[0] == 'o' ? "TART\t1\n" : "START\t1\n") + ("PROGRESS\t1\t1\t" + image) +
