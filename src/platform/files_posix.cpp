@@ -29,6 +29,16 @@ std::string directoryOf(const std::string& path) {
 
 std::string nameOf(const std::string& path) { return path.substr(path.find_last_of('/') + 1); }
 
+// A file without a name can be given one through /proc/self/fd; without
+// /proc (a sandbox or chroot that leaves it out), only a process allowed to
+// link a bare descriptor can, which before Linux 6.10 takes a capability.
+// Where /proc is missing, files therefore take a temporary name from the
+// start, which any process that may write the folder can rename.
+bool canNameUnnamedFiles() {
+  static const bool can = access("/proc/self/fd", X_OK) == 0;
+  return can;
+}
+
 }  // namespace
 
 PathKind queryPathKind(const std::u16string& path) {
@@ -202,7 +212,8 @@ NewFile NewFile::create(const std::u16string& target, const std::u16string& temp
   // Unnamed, nobody can reach it before it is complete, nor take its name
   // from it; only file systems that cannot hold such a file get a
   // temporary name.
-  int fd = openat(s.directory, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+  int fd =
+      canNameUnnamedFiles() ? openat(s.directory, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666) : -1;
   if (fd < 0) {
     s.temporary = nameOf(*nativeTemporary);
     fd = openat(s.directory, s.temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
