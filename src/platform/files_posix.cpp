@@ -29,6 +29,16 @@ std::string directoryOf(const std::string& path) {
 
 std::string nameOf(const std::string& path) { return path.substr(path.find_last_of('/') + 1); }
 
+// A file without a name can be given one through /proc/self/fd; without
+// /proc (a sandbox or chroot that leaves it out), only a process allowed to
+// link a bare descriptor can, which before Linux 6.10 takes a capability.
+// Where /proc is missing, files therefore take a temporary name from the
+// start, which any process that may write the folder can rename.
+bool canNameUnnamedFiles() {
+  static const bool can = access("/proc/self/fd", X_OK) == 0;
+  return can;
+}
+
 }  // namespace
 
 PathKind queryPathKind(const std::u16string& path) {
@@ -202,7 +212,8 @@ NewFile NewFile::create(const std::u16string& target, const std::u16string& temp
   // Unnamed, nobody can reach it before it is complete, nor take its name
   // from it; only file systems that cannot hold such a file get a
   // temporary name.
-  int fd = openat(s.directory, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+  int fd =
+      canNameUnnamedFiles() ? openat(s.directory, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666) : -1;
   if (fd < 0) {
     s.temporary = nameOf(*nativeTemporary);
     fd = openat(s.directory, s.temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
@@ -243,29 +254,45 @@ IoStatus NewFile::commit() {
       }
     }
     s.nameGiven = true;
-  }
-  // Network file systems and quotas report some write errors only here.
-  if (::close(fdOf(std::exchange(s.file.handle_, File::kInvalid))) != 0 && errno != EINTR) {
-    return statusOf(errno);
-  }
-  if (s.temporary == s.name) {
-    s.nameGiven = std::exchange(s.temporaryGiven, false);
-  } else if (!s.temporary.empty()) {
-    // Right before the rename: the temporary name must still be our file.
+  } else {
+    // Named by path, the file is told by its device and inode, which stay
+    // its own only while our descriptor holds it open: closed, its number
+    // could pass to the next file made in the folder. Right before the name
+    // is given the temporary name must still be our file (another run's
+    // clean-up may have put its own there), and right after it the target
+    // name must be, as that can happen between the two.
     if (!s.isOurs(s.temporary)) return IoStatus::other;
     const char* from = s.temporary.c_str();
     const char* to = s.name.c_str();
-    if (renameat2(s.directory, from, s.directory, to, RENAME_NOREPLACE) == 0) {
+    if (s.temporary == s.name) {
+      s.nameGiven = std::exchange(s.temporaryGiven, false);
+    } else if (renameat2(s.directory, from, s.directory, to, RENAME_NOREPLACE) == 0) {
+      if (!s.isOurs(s.name)) {
+        // Another run's file goes back where it was, or loses the name.
+        if (renameat2(s.directory, to, s.directory, from, RENAME_NOREPLACE) != 0) {
+          unlinkat(s.directory, to, 0);
+        }
+        return IoStatus::other;
+      }
       s.temporaryGiven = false;
       s.nameGiven = true;
     } else {
       if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP) return statusOf(errno);
-      // The file system cannot rename without replacing: a hard link can.
+      // The file system cannot rename without replacing: a hard link can,
+      // and an extra link to another run's file is simply dropped.
       if (linkat(s.directory, from, s.directory, to, 0) != 0) return statusOf(errno);
+      if (!s.isOurs(s.name)) {
+        unlinkat(s.directory, to, 0);
+        return IoStatus::other;
+      }
       s.nameGiven = true;
       if (unlinkat(s.directory, from, 0) != 0) return statusOf(errno);
       s.temporaryGiven = false;
     }
+  }
+  // Network file systems and quotas report some write errors only here.
+  if (::close(fdOf(std::exchange(s.file.handle_, File::kInvalid))) != 0 && errno != EINTR) {
+    return statusOf(errno);
   }
   // A folder that cannot be synced at all is no failure; one that fails to
   // is, and takes the name back.

@@ -295,7 +295,7 @@ TEST(Faults, NamedPagesAreExactlyTheReportedOnes) {
   const std::string
       out = dir / "out",
       st = "exec strace " + noLeakCheck + " -fqqo/dev/null", tr = st + " -P'" + out + "'",
-      tmp = " -P'" + out + "/page_001.png.tmp'", fails = " -einject=close:error=EIO",
+      tmp = " -P'" + out + "/page_001.png.tmp' -P'" + out + "/page_001.png'",
       noRead = "exec setpriv --inh-caps=-all --bounding-set=-dac_override,-dac_read_search",
       noUnnamed = tr + " -einject=openat:error=EOPNOTSUPP:when=2+3",
       once = " -einject=openat:error=EOPNOTSUPP:when=2";
@@ -310,11 +310,13 @@ TEST(Faults, NamedPagesAreExactlyTheReportedOnes) {
       {"a file-size limit", "ulimit -f 200; exec", "", 800, 0, 0},
       {"the page's sync fails", st + " -einject=fsync:error=EROFS:when=1", "", 40, 0, 0},
       {"the folder's sync fails", tr + " -einject=fsync:error=EIO", "", 40, 0, 0},
-      {"closing the page fails, no unnamed files", noUnnamed + tmp + fails, "", 40, 0, 0},
+      {"close fails, no unnamed file", noUnnamed + tmp + " -einject=close:error=EIO", "", 40, 0, 0},
       {"interrupted writes", st + " -einject=write:error=EINTR:when=1+2", "", 40, 0, 3},
       {"a full non-blocking pipe", "exec", "", 2, 0, 200},
       {"two jobs", slow("1000000"), slow("2000000"), 40, 0, -1},
       {"two jobs, no unnamed files", slow("1000000") + once, slow("2000000") + once, 40, 0, -1},
+      {"two jobs, another's file renamed", tr + once + " -einject=renameat2:delay_enter=2s:when=1",
+       "sleep 0.5; " + slow("3000000") + once, 40, 0, -1},
   };
   const auto through = [](const std::string& prefix) {
     return std::vector<std::string>{"sh", "-c", prefix + " \"$0\" \"$@\""};
@@ -362,8 +364,8 @@ TEST(Faults, NamedPagesAreExactlyTheReportedOnes) {
 }
 
 // The images job in the same systems: its document is never left behind,
-// whatever the umask made of it; interrupted reads are read again; a status
-// line the system took one byte of (strace answering 1 for the first write)
+// whatever the umask made of it, nor reported saved once another removed it; interrupted reads are
+// read again; a status line the system took one byte of (strace answering 1 for the first write)
 // goes on from the second byte.
 TEST(Faults, ImagesJobUnderLimitsAndFailingCalls) {
   if (runsWindowsWorker()) GTEST_SKIP() << "POSIX limits and system calls";
@@ -371,17 +373,21 @@ TEST(Faults, ImagesJobUnderLimitsAndFailingCalls) {
   for (const char* name : {"noise.bmp", "tiff-rgb.tif"})
     writeRawList(dir / (std::string(name) + ".list"), {wide(fixturePath(name))});
   // 5 KiB, a third of noise.bmp's PDF. The TIFF is read with positioned reads.
-  const std::string tr = "exec strace " + noLeakCheck + " -qqo/dev/null",
-                    tiff = fixturePath("tiff-rgb.tif"),
-                    reads = tr + " -P'" + tiff + "' -P'" + dir / "tiff-rgb.tif.list" + "'";
+  const std::string
+      tr = "exec strace " + noLeakCheck + " -qqo/dev/null",
+      tiff = fixturePath("tiff-rgb.tif"),
+      reads = tr + " -P'" + tiff + "' -P'" + dir / "tiff-rgb.tif.list" + "'", pdf = dir / "out.pdf",
+      inPlace = tr + " -P'" + pdf + "' -P'" + dir.str() + "'" +
+                " -einject=openat:error=EOPNOTSUPP:when=2 -einject=fsync:delay_enter=5s:when=1";
   const std::tuple<const char*, std::string, int> cases[] = {
       {"a file-size limit", "ulimit -f 10; exec", 34},
       {"the same, umask 0222", "umask 0222; ulimit -f 10; exec", 34},
+      {"another run removes the document", "(sleep 2; rm " + pdf + ") & " + inPlace, 34},
       {"interrupted reads", reads + " -einject=read,pread64:error=EINTR:when=1+2", 0},
       {"one byte of a line taken", tr + " -einject=write:retval=1:when=1", 0},
   };
   for (const auto& [what, wrapper, code] : cases) {
-    const std::string image = code ? "noise.bmp" : "tiff-rgb.tif", pdf = dir / "out.pdf";
+    const std::string image = code ? "noise.bmp" : "tiff-rgb.tif";
     const RunResult r = runFolio({"--images", dir / (image + ".list"), "--output", pdf},
                                  {.wrapper = {"sh", "-c", wrapper + " \"$0\" \"$@\""}});
     EXPECT_EQ(r.out, (what[0] == 'o' ? "TART\t1\n" : "START\t1\n") + ("PROGRESS\t1\t1\t" + image) +
