@@ -1,5 +1,8 @@
 #include "app/worker.h"
 
+#include <atomic>
+#include <csignal>
+#include <cstdlib>
 #include <new>
 
 #include "app/input_checks.h"
@@ -18,7 +21,35 @@ namespace {
 using protocol::JobResult;
 namespace results = protocol::results;
 
-int fail(const protocol::Result& result) { return protocol::reportError(result); }
+// The final line the run owes its caller should a library abort the process
+// (PDFium does when its memory runs out): written whole by the handler,
+// which then ends the process with its code. Null once the run's own final
+// line is on its way. A page still being written has no name and goes with
+// the process; one named a moment before, while its report waits for the
+// job's thread, stays unreported.
+std::atomic<const std::string*> lineOwedOnAbort{nullptr};
+
+void endWithOwedLine(int) {
+  const std::string* line = lineOwedOnAbort.load();
+  if (line == nullptr) return;  // the abort then ends the process as it would have
+  const char* data = line->data();
+  for (size_t left = line->size(), n = 0; left > 0; data += n, left -= n) {
+    n = platform::writeStandardOutput(data, left);
+    if (n == 0) break;
+  }
+  std::_Exit(results::unknown.code);
+}
+
+void oweFinalLineOnAbort() {
+  static const std::string line = protocol::makeErrorLine(results::unknown.name);
+  lineOwedOnAbort = &line;
+  std::signal(SIGABRT, endWithOwedLine);
+}
+
+int fail(const protocol::Result& result) {
+  lineOwedOnAbort = nullptr;
+  return protocol::reportError(result);
+}
 
 // Keeps the imaging runtime up for exactly the length of the job, and takes it
 // down even when an exception leaves the driver.
@@ -49,6 +80,7 @@ JobResult runJob(Job job, const std::u16string& input, const std::u16string& out
 
 int runWorker(const std::vector<std::u16string>& arguments) {
   platform::prepareProcess();
+  oweFinalLineOnAbort();
 
   if (arguments.size() != 5) return fail(results::badArguments);
   Job job;
@@ -95,6 +127,7 @@ int runWorker(const std::vector<std::u16string>& arguments) {
   }
 
   if (!result.succeeded()) return fail(result.result);
+  lineOwedOnAbort = nullptr;
   protocol::writeStdout(protocol::makeDoneLine(result.count));
   return 0;
 }
