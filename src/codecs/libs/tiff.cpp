@@ -22,6 +22,14 @@ constexpr std::uint16_t kMaxSamples = 8;
 // the table of where they lie): the working memory an image is allowed
 // beside its pixels.
 constexpr tmsize_t kMaxSingleAlloc = 64 << 20;
+// libtiff keeps every field of the directory it reads, known or not, and
+// fields may all point at the same bytes: a 1 by 1 image with 30 fields of
+// 60 MB peaked at 1.8 GB. What it may read of the file before the directory
+// is in place: the fields the pixels need take a few MiB at most (the tables
+// of 16 by 16 tiles over the largest image, 2 MiB). A field read past it is
+// dropped, as one over the single allocation's limit is, and a directory
+// that still lacks a field it needs is refused.
+constexpr std::uint64_t kMaxDirectoryBytes = 32 << 20;
 // The most a directory may make libtiff inflate: the largest image within
 // the pixel limit at the widest pixels the reader takes (8 samples of 16
 // bits). Strips or tiles reaching far past the image cost as much to
@@ -33,17 +41,19 @@ struct Cursor {
   ByteSource* bytes;
   toff_t size;
   toff_t at = 0;
+  std::uint64_t left = std::numeric_limits<std::uint64_t>::max();  // bytes it may still read
 };
 
 Cursor* cursorOf(thandle_t handle) { return static_cast<Cursor*>(handle); }
 
 tmsize_t readProc(thandle_t handle, void* out, tmsize_t size) {
   Cursor* c = cursorOf(handle);
-  if (size <= 0 || c->at >= c->size) return 0;
+  if (size <= 0 || c->at >= c->size || static_cast<std::uint64_t>(size) > c->left) return 0;
   const auto wanted =
       static_cast<size_t>(std::min<toff_t>(static_cast<toff_t>(size), c->size - c->at));
   const size_t n = c->bytes->readAt(c->at, out, wanted);
   c->at += n;
+  c->left -= n;
   return static_cast<tmsize_t>(n);
 }
 
@@ -104,6 +114,7 @@ class TiffFrame final : public CodecFrame {
     if (!size) return false;
     cursor_.bytes = &bytes_;
     cursor_.size = *size;
+    cursor_.left = kMaxDirectoryBytes;
     const std::unique_ptr<TIFFOpenOptions, OptionsDeleter> options(TIFFOpenOptionsAlloc());
     if (!options) return false;
     TIFFOpenOptionsSetErrorHandlerExtR(options.get(), quiet, nullptr);
@@ -112,6 +123,8 @@ class TiffFrame final : public CodecFrame {
     tiff_ = TIFFClientOpenExt("image", "rm", &cursor_, readProc, writeProc, seekProc, closeProc,
                               sizeProc, mapProc, unmapProc, options.get());
     if (tiff_ == nullptr) return false;
+    // The strips or tiles are bounded on their own, below.
+    cursor_.left = std::numeric_limits<std::uint64_t>::max();
     if (TIFFGetField(tiff_, TIFFTAG_IMAGEWIDTH, &info_.width) != 1 ||
         TIFFGetField(tiff_, TIFFTAG_IMAGELENGTH, &info_.height) != 1 || !readable()) {
       return false;
