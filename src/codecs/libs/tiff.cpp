@@ -9,6 +9,7 @@
 #include <cstring>
 #include <limits>
 #include <mutex>
+#include <vector>
 
 #include "codecs/libs/codecs.h"
 
@@ -148,6 +149,18 @@ class TiffFrame final : public CodecFrame {
     // and columns exactly as stored: libtiff then neither flips nor mirrors.
     std::uint16_t orientation = ORIENTATION_TOPLEFT;
     TIFFGetFieldDefaulted(tiff_, TIFFTAG_ORIENTATION, &orientation);
+    // libtiff rounds the buffer it reads an uncompressed tile into up to a
+    // whole KiB, then refuses the tile for not filling it exactly, unless the
+    // file is mapped, which this one never is: 16 by 16 tiles of three
+    // samples were refused. A buffer of the tile's own size, within the same
+    // limit, is taken as given.
+    std::uint16_t compression = COMPRESSION_NONE;
+    TIFFGetFieldDefaulted(tiff_, TIFFTAG_COMPRESSION, &compression);
+    const std::uint64_t tileBytes = TIFFIsTiled(tiff_) != 0 ? TIFFTileSize64(tiff_) : 0;
+    if (compression == COMPRESSION_NONE && tileBytes != 0 && tileBytes <= kMaxSingleAlloc) {
+      tile_.resize(static_cast<size_t>(tileBytes));
+      TIFFReadBufferSetup(tiff_, tile_.data(), static_cast<tmsize_t>(tile_.size()));
+    }
     static_assert(alignof(std::max_align_t) >= alignof(std::uint32_t));
     if (TIFFReadRGBAImageOriented(tiff_, info_.width, info_.height,
                                   reinterpret_cast<std::uint32_t*>(bgra), orientation,
@@ -227,6 +240,7 @@ class TiffFrame final : public CodecFrame {
   }
 
   Cursor cursor_{};
+  std::vector<std::uint8_t> tile_;  // libtiff's raw buffer for uncompressed tiles; outlives tiff_
   TIFF* tiff_ = nullptr;
 };
 
