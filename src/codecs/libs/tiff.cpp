@@ -30,7 +30,7 @@ constexpr tmsize_t kMaxSingleAlloc = 64 << 20;
 // of 16 by 16 tiles over the largest image, 2 MiB). A field read past it is
 // dropped, as one over the single allocation's limit is, and a directory
 // that still lacks a field it needs is refused.
-constexpr std::uint64_t kMaxDirectoryBytes = 32 << 20;
+constexpr std::uint64_t kMaxDirectoryBytes = 16 << 20;
 // The most a directory may make libtiff inflate: the largest image within
 // the pixel limit at the widest pixels the reader takes (8 samples of 16
 // bits). Strips or tiles reaching far past the image cost as much to
