@@ -365,6 +365,8 @@ for name, res, dpi in [("inch", (2, 300, 150), (300, 150)), ("cm", (3, 100, 50),
     extra = dict(res=res) if res else {}
     fixture("tiff-dpi-%s.tif" % name, tiff([quad_rgb(6, 4, **extra), second]), size=(6, 4), dpi=dpi, samples=centres(6, 4))
 fixture("tiff-orientation-not-applied.tif", tiff([quad_rgb(6, 4, orientation=3)]), size=(6, 4), samples=centres(6, 4))
+# One uncompressed tile of 768 bytes, which libtiff reads only into a buffer of exactly that size.
+fixture("tiff-tiled-16.tif", tiff([dict(quad_rgb(16, 16), tile=(16, 16))]), size=(16, 16), samples=centres(16, 16))
 
 
 # ---- BMP, every form the worker's own reader takes ---------------------------------------------------

@@ -119,6 +119,12 @@ TEST(Faults, HugeFilesAndHeadersFailFastInBoundedMemory) {
   }
   cases.push_back({"gif of clear codes", clears + std::string("\0;", 2), clears.size() + 2,
                    kWineDecodesClearCodes});
+  // A 1 by 1 RGB TIFF whose 16 fields all point at the same 6 MiB, each kept by libtiff.
+  std::string fields = std::string("II*\0", 4) + le32(8) + le16(20) + le32(0x30100) + le32(1) +
+                       le32(1) + le32(0x30101) + le32(1) + le32(1) + le32(0x30106) + le32(1) +
+                       le32(2) + le32(0x30115) + le32(1) + le32(3);
+  for (int i = 0; i < 16; ++i) fields += le16(40000 + i) + le16(1) + le32(6 << 20) + le32(4096);
+  cases.push_back({"tiff of 16 fields at the same bytes", fields, 4096 + (6 << 20), nullptr});
   // bomb-scans.jpg: 3000 near-empty scans over 8192 by 1024 pixels, seconds of work
   for (const char* name : {"bomb.png", "bomb.jpg", "bomb.gif", "bomb.tif", "bomb.bmp", "bomb.webp",
                            "bomb-scans.jpg", "bomb-text.png", "bomb-vp8x.webp", "bomb-alph.webp",

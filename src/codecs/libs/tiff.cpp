@@ -9,6 +9,7 @@
 #include <cstring>
 #include <limits>
 #include <mutex>
+#include <vector>
 
 #include "codecs/header_bounds.h"
 #include "codecs/libs/codecs.h"
@@ -20,23 +21,33 @@ namespace {
 // the table of where they lie): the working memory an image is allowed
 // beside its pixels.
 constexpr tmsize_t kMaxSingleAlloc = 64 << 20;
+// libtiff keeps every field of the directory it reads, known or not, and
+// fields may all point at the same bytes: a 1 by 1 image with 30 fields of
+// 60 MB peaked at 1.8 GB. What it may read of the file before the directory
+// is in place: the fields the pixels need take a few MiB at most (the tables
+// of 16 by 16 tiles over the largest image, 2 MiB). A field read past it is
+// dropped, as one over the single allocation's limit is, and a directory
+// that still lacks a field it needs is refused.
+constexpr std::uint64_t kMaxDirectoryBytes = 16 << 20;
 
 // libtiff's view of the file: where it has got to, and how long it is.
 struct Cursor {
   ByteSource* bytes;
   toff_t size;
   toff_t at = 0;
+  std::uint64_t left = std::numeric_limits<std::uint64_t>::max();  // bytes it may still read
 };
 
 Cursor* cursorOf(thandle_t handle) { return static_cast<Cursor*>(handle); }
 
 tmsize_t readProc(thandle_t handle, void* out, tmsize_t size) {
   Cursor* c = cursorOf(handle);
-  if (size <= 0 || c->at >= c->size) return 0;
+  if (size <= 0 || c->at >= c->size || static_cast<std::uint64_t>(size) > c->left) return 0;
   const auto wanted =
       static_cast<size_t>(std::min<toff_t>(static_cast<toff_t>(size), c->size - c->at));
   const size_t n = c->bytes->readAt(c->at, out, wanted);
   c->at += n;
+  c->left -= n;
   return static_cast<tmsize_t>(n);
 }
 
@@ -97,6 +108,7 @@ class TiffFrame final : public CodecFrame {
     if (!size) return false;
     cursor_.bytes = &bytes_;
     cursor_.size = *size;
+    cursor_.left = kMaxDirectoryBytes;
     const std::unique_ptr<TIFFOpenOptions, OptionsDeleter> options(TIFFOpenOptionsAlloc());
     if (!options) return false;
     TIFFOpenOptionsSetErrorHandlerExtR(options.get(), quiet, nullptr);
@@ -105,6 +117,8 @@ class TiffFrame final : public CodecFrame {
     tiff_ = TIFFClientOpenExt("image", "rm", &cursor_, readProc, writeProc, seekProc, closeProc,
                               sizeProc, mapProc, unmapProc, options.get());
     if (tiff_ == nullptr) return false;
+    // The strips or tiles are bounded on their own, below.
+    cursor_.left = std::numeric_limits<std::uint64_t>::max();
     if (TIFFGetField(tiff_, TIFFTAG_IMAGEWIDTH, &info_.width) != 1 ||
         TIFFGetField(tiff_, TIFFTAG_IMAGELENGTH, &info_.height) != 1 || !readable()) {
       return false;
@@ -128,6 +142,18 @@ class TiffFrame final : public CodecFrame {
     // and columns exactly as stored: libtiff then neither flips nor mirrors.
     std::uint16_t orientation = ORIENTATION_TOPLEFT;
     TIFFGetFieldDefaulted(tiff_, TIFFTAG_ORIENTATION, &orientation);
+    // libtiff rounds the buffer it reads an uncompressed tile into up to a
+    // whole KiB, then refuses the tile for not filling it exactly, unless the
+    // file is mapped, which this one never is: 16 by 16 tiles of three
+    // samples were refused. A buffer of the tile's own size, within the same
+    // limit, is taken as given.
+    std::uint16_t compression = COMPRESSION_NONE;
+    TIFFGetFieldDefaulted(tiff_, TIFFTAG_COMPRESSION, &compression);
+    const std::uint64_t tileBytes = TIFFIsTiled(tiff_) != 0 ? TIFFTileSize64(tiff_) : 0;
+    if (compression == COMPRESSION_NONE && tileBytes != 0 && tileBytes <= kMaxSingleAlloc) {
+      tile_.resize(static_cast<size_t>(tileBytes));
+      TIFFReadBufferSetup(tiff_, tile_.data(), static_cast<tmsize_t>(tile_.size()));
+    }
     static_assert(alignof(std::max_align_t) >= alignof(std::uint32_t));
     if (TIFFReadRGBAImageOriented(tiff_, info_.width, info_.height,
                                   reinterpret_cast<std::uint32_t*>(bgra), orientation,
@@ -202,6 +228,7 @@ class TiffFrame final : public CodecFrame {
   }
 
   Cursor cursor_{};
+  std::vector<std::uint8_t> tile_;  // libtiff's raw buffer for uncompressed tiles; outlives tiff_
   TIFF* tiff_ = nullptr;
 };
 
