@@ -81,9 +81,11 @@ void applyFilter(RowFilter filter, const std::uint8_t* __restrict prev,
     case kNone:
       std::memcpy(out, cur, n);
       break;
-    case kSub:
-      for (size_t i = 0; i < n; ++i) out[i] = cur[i] - cur[i - kBpp];
+    case kSub: {
+      const std::uint8_t* left = cur - kBpp;  // an index below zero would wrap
+      for (size_t i = 0; i < n; ++i) out[i] = cur[i] - left[i];
       break;
+    }
     case kUp:
       for (size_t i = 0; i < n; ++i) out[i] = cur[i] - prev[i];
       break;
@@ -101,9 +103,10 @@ struct Residuals {
 
   void add(const std::uint8_t* __restrict prev, const std::uint8_t* __restrict cur, size_t n) {
     std::uint32_t pieceNone = 0, pieceSub = 0, pieceUp = 0;  // a piece cannot overflow them
+    const std::uint8_t* left = cur - kBpp;
     for (size_t i = 0; i < n; ++i) {
       pieceNone += magnitude(cur[i]);
-      pieceSub += magnitude(cur[i] - cur[i - kBpp]);
+      pieceSub += magnitude(cur[i] - left[i]);
       pieceUp += magnitude(cur[i] - prev[i]);
     }
     none += pieceNone;
@@ -127,7 +130,8 @@ struct Residuals {
 // counted piece by piece (the row's first pixel has nothing to repeat).
 size_t countRepeats(const std::uint8_t* cur, size_t from, size_t n) {
   size_t repeats = 0;
-  for (size_t i = from; i < n; ++i) repeats += cur[i] == cur[i - kBpp];
+  const std::uint8_t* left = cur - kBpp;
+  for (size_t i = from; i < n; ++i) repeats += cur[i] == left[i];
   return repeats;
 }
 
