@@ -31,12 +31,8 @@ std::atomic<const std::string*> lineOwedOnAbort{nullptr};
 
 void endWithOwedLine(int) {
   const std::string* line = lineOwedOnAbort.load();
-  if (line == nullptr) return;  // the abort then ends the process as it would have
-  const char* data = line->data();
-  for (size_t left = line->size(), n = 0; left > 0; data += n, left -= n) {
-    n = platform::writeStandardOutput(data, left);
-    if (n == 0) break;
-  }
+  if (line == nullptr) return;   // the abort then ends the process as it would have
+  protocol::writeStdout(*line);  // allocates nothing: fit for a signal handler
   std::_Exit(results::unknown.code);
 }
 

@@ -91,10 +91,6 @@ std::optional<std::uint64_t> queryFileSize(const std::u16string& path);
 // are refused: reading them could block the worker or never end.
 File openForReading(const std::u16string& path);
 
-// Creates a new file for writing; an existing entry of that name makes it
-// fail. On failure, status (when given) tells a full disk from the rest.
-File createNewFile(const std::u16string& path, IoStatus* status = nullptr);
-
 // Removes a file that someone else may have put there (a file in the way,
 // what an earlier run left). A file that nobody may write is protected, as a
 // read-only file is, and stays; so does a directory. Files the worker wrote

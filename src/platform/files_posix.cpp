@@ -116,23 +116,6 @@ File openForReading(const std::u16string& path) {
   return file;
 }
 
-File createNewFile(const std::u16string& path, IoStatus* status) {
-  IoStatus ignored;
-  IoStatus& result = status ? *status : ignored;
-  const auto native = nativePath(path);
-  if (!native) {
-    result = IoStatus::other;
-    return File();
-  }
-  const int fd = open(native->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-  if (fd < 0) {
-    result = statusOf(errno);
-    return File();
-  }
-  result = IoStatus::ok;
-  return File(fd);
-}
-
 bool deleteFile(const std::u16string& path) {
   const auto native = nativePath(path);
   if (!native) return false;

@@ -88,20 +88,6 @@ File openForReading(const std::u16string& path) {
   return file;
 }
 
-File createNewFile(const std::u16string& path, IoStatus* status) {
-  IoStatus ignored;
-  IoStatus& result = status ? *status : ignored;
-  const HANDLE handle =
-      CreateFileW(win::systemPath(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                  FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) {
-    result = win::statusOfError(GetLastError());
-    return File();
-  }
-  result = IoStatus::ok;
-  return File(reinterpret_cast<std::intptr_t>(handle));
-}
-
 bool deleteFile(const std::u16string& path) {
   return DeleteFileW(win::systemPath(path).c_str()) != 0;
 }
