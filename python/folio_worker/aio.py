@@ -26,9 +26,12 @@ class AsyncJob(JobState[T]):
                 *self.command, stdin=asyncio.subprocess.DEVNULL,
                 stdout=asyncio.subprocess.PIPE, stderr=asyncio.subprocess.DEVNULL,
             )  # fmt: skip
-        except OSError as error:
+        except BaseException as error:
+            # Cancelled while starting: asyncio ends the process it began, the list file is ours.
             self._clean_up(killed=False)
-            raise self._not_started(error) from error
+            if isinstance(error, OSError):
+                raise self._not_started(error) from error
+            raise
         self._ended = False
 
     async def __aenter__(self) -> AsyncJob[T]:

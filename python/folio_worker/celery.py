@@ -61,6 +61,8 @@ PROGRESS_MARGIN = 1.0
 
 _STAGING = ".folio-"
 _LOCK = ".lock"
+# Of the destination's name in its staging folder's: with the task id, within 255 bytes.
+_NAME_KEPT = 128
 _PR_SET_PDEATHSIG = 1
 _libc = ctypes.CDLL(None, use_errno=True)
 # A PDF's creation date and file identifier change from run to run; nothing else does.
@@ -144,16 +146,19 @@ def _remove_dead(parent: Path, prefix: str) -> None:
 @contextlib.contextmanager
 def _staging(task: Task, destination: Path, code: int) -> Iterator[Path]:
     """A folder of this attempt's own beside ``destination``, removed at the end."""
-    prefix = f".{destination.name}{_STAGING}"
-    folder = destination.parent / f"{prefix}{task.request.id}-{secrets.token_hex(4)}"
-    _remove_dead(destination.parent, prefix)
+    # Beside the folder a symbolic link leads to, so that publishing stays a
+    # rename on one file system; and a name no longer than a folder may have.
+    real = Path(os.path.realpath(destination))
+    prefix = f".{os.fsdecode(os.fsencode(real.name)[:_NAME_KEPT])}{_STAGING}"
+    folder = real.parent / f"{prefix}{task.request.id}-{secrets.token_hex(4)}"
+    _remove_dead(real.parent, prefix)
     try:
         os.mkdir(folder, 0o755)
         handle = _lock(folder)
     except OSError as error:
         shutil.rmtree(folder, ignore_errors=True)
         name = "DISK_FULL" if error.errno in (errno.ENOSPC, errno.EDQUOT) else "CANNOT_WRITE"
-        _fail(task, _failure(name, code, str(folder), str(error.strerror)))
+        _fail(task, _failure(name, code, str(destination), str(error.strerror)))
     try:
         yield folder
     finally:

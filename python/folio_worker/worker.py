@@ -227,9 +227,12 @@ class Job(JobState[T]):
                 self.command, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
                 stderr=subprocess.DEVNULL, **self._spawn_options(),
             )  # fmt: skip
-        except OSError as error:
+        except BaseException as error:
+            # Interrupted while starting (Ctrl-C): the list file goes all the same.
             self._clean_up(killed=False)
-            raise self._not_started(error) from error
+            if isinstance(error, OSError):
+                raise self._not_started(error) from error
+            raise
         self._lines: queue.Queue[Optional[bytes]] = queue.Queue()
         assert self._process.stdout is not None
         self._reader = threading.Thread(

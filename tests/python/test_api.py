@@ -128,7 +128,6 @@ def test_the_worker_is_found_in_order(tmp_path, monkeypatch, bundled, variable, 
     monkeypatch.setenv("PATH", str(tmp_path / "path"))
     places = {"bundled": "bundled/_bin/folio", "variable": "variable", "path": "path/folio"}
     assert fw.find_worker() == [str(tmp_path / places[expected])]
-    assert fw.find_worker(["wine", "folio.exe"]) == [b"wine", b"folio.exe"]
 
 
 # What a worker ended midway leaves, and what stays: page 1 named, page 2
@@ -219,4 +218,6 @@ def test_the_longest_list_converts_and_one_more_is_refused(tmp_path, monkeypatch
     assert page_count(fw.images_to_pdf([dot] * 10000, tmp_path / "o.pdf")) == 10000
     with pytest.raises(ValueError, match="1 to 10000"):
         fw.images_to_pdf([dot] * 10001, tmp_path / "p.pdf")
+    with pytest.raises(asyncio.TimeoutError):  # cancelled while the worker starts
+        asyncio.run(asyncio.wait_for(fw.images_to_pdf_async([dot], tmp_path / "q.pdf"), 0.001))
     assert os.listdir(tmp_path) == ["o.pdf"]  # the list files are gone

@@ -105,8 +105,10 @@ def test_every_good_job_completes_once_through_kills_and_a_time_limit(cluster) -
     killed = [submit(app.pdf_to_images, str(long_pdf), name) for name in ("long-a", "long-b")]
     submit(app.pdf_to_images, str(SAMPLE), "again")
     submit(app.pdf_to_images, str(SAMPLE), "taken", ("CANNOT_WRITE", 31))
-    for n in range(80):
-        submit(app.pdf_to_images, str(SAMPLE), f"p{n}")
+    os.makedirs(shm := "/dev/shm/folio-test-celery", exist_ok=True)  # another file system
+    (out / "linked").symlink_to(shm)
+    for name in ["linked", "n" * 250, *(f"p{n}" for n in range(80))]:  # 250: staging within 255
+        submit(app.pdf_to_images, str(SAMPLE), name)
     for n in range(20):
         submit(app.images_to_pdf, [str(IMAGES[i % 3]) for i in range(n % 3, n % 3 + 1 + n % 4)],
                f"i{n}.pdf")  # fmt: skip
