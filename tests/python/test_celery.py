@@ -8,6 +8,7 @@ import signal
 import socket
 import subprocess
 import sys
+import tempfile
 import time
 from pathlib import Path
 
@@ -83,7 +84,7 @@ def cluster(tmp_path_factory):
         redis.wait(10)
 
 
-def test_every_good_job_completes_once_through_kills_and_a_time_limit(cluster) -> None:
+def test_every_good_job_completes_once_through_kills_and_a_time_limit(cluster, request) -> None:
     tmp, app = cluster
     long_pdf, text_pdf, out, ref = tmp / "long.pdf", tmp / "text.pdf", tmp / "out", tmp / "ref"
     subprocess.check_call(["qpdf", "--empty", "--pages", *[str(SAMPLE)] * 150, "--", long_pdf])
@@ -105,7 +106,8 @@ def test_every_good_job_completes_once_through_kills_and_a_time_limit(cluster) -
     killed = [submit(app.pdf_to_images, str(long_pdf), name) for name in ("long-a", "long-b")]
     submit(app.pdf_to_images, str(SAMPLE), "again")
     submit(app.pdf_to_images, str(SAMPLE), "taken", ("CANNOT_WRITE", 31))
-    os.makedirs(shm := "/dev/shm/folio-test-celery", exist_ok=True)  # another file system
+    shm = tempfile.mkdtemp(dir="/dev/shm")  # another file system, empty for each run
+    request.addfinalizer(lambda: shutil.rmtree(shm))
     (out / "linked").symlink_to(shm)
     for name in ["linked", "n" * 250, *(f"p{n}" for n in range(80))]:  # 250: staging within 255
         submit(app.pdf_to_images, str(SAMPLE), name)
