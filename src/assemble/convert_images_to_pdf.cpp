@@ -1,6 +1,5 @@
 #include "assemble/convert_images_to_pdf.h"
 
-#include <cmath>
 #include <cstring>
 #include <new>
 #include <optional>
@@ -8,6 +7,8 @@
 
 #include "assemble/decode_image.h"
 #include "assemble/display_name.h"
+#include "assemble/jpeg_file_source.h"
+#include "assemble/read_ahead.h"
 #include "assemble/save_pdf_to_file.h"
 #include "assemble/upright.h"
 #include "codecs/imaging.h"
@@ -20,21 +21,7 @@ namespace results = protocol::results;
 using protocol::JobResult;
 using protocol::makeErrorResult;
 
-// Pages larger than 200 inches on a side are refused.
-constexpr double kMaxPageSide = 14400.0;
-
-bool pageSideAcceptable(double side) {
-  return std::isfinite(side) && side > 0.0 && side <= kMaxPageSide;
-}
-
 using Bytes = std::vector<std::uint8_t>;
-
-int readBytes(void* param, unsigned long position, unsigned char* out, unsigned long size) {
-  const Bytes& bytes = *static_cast<const Bytes*>(param);
-  if (position > bytes.size() || size > bytes.size() - position) return 0;
-  std::memcpy(out, bytes.data() + position, size);
-  return 1;
-}
 
 struct MemorySink {
   FPDF_FILEWRITE header;
@@ -62,145 +49,130 @@ pdfium::ScopedDocument compressedCopy(FPDF_DOCUMENT document, Bytes* bytes) {
   return pdfium::ScopedDocument(FPDF_LoadMemDocument64(bytes->data(), bytes->size(), nullptr));
 }
 
-// One image's page, built in a one-page document of its own and then moved
-// into the job's document. PDFium walks the whole document every time it
-// generates a page's content, so pages built in place made a list cost the
-// square of its length (2000 images took a minute); built apart, every page
-// costs the same however many came first.
-class PageBuilder {
- public:
-  PageBuilder(double width, double height) : width_(width), height_(height) {}
-
-  // The page and its empty image object; a failure to make them.
-  std::optional<JobResult> start() {
-    pageDocument_.reset(FPDF_CreateNewDocument());
-    if (!pageDocument_) return makeErrorResult(results::pdfCreateFailed);
-    page_.reset(FPDFPage_New(pageDocument_.get(), 0, width_, height_));
-    if (!page_) return makeErrorResult(results::pdfCreateFailed);
-    image_.reset(FPDFPageObj_NewImageObj(pageDocument_.get()));
-    if (!image_) return makeErrorResult(results::pdfCreateFailed);
-    return std::nullopt;
-  }
-
-  FPDF_PAGEOBJECT image() const { return image_.get(); }
-
-  // Draws the image over the page by matrix, completes the page and moves it
-  // into document as page index. With compress, the page is compressed
-  // before it moves, so that it costs the job its compressed size only.
-  std::optional<JobResult> finish(FPDF_DOCUMENT document, int index, const ImageMatrix& m,
-                                  bool compress) {
-    if (!FPDFImageObj_SetMatrix(image_.get(), m.a, m.b, m.c, m.d, m.e, m.f)) {
-      return makeErrorResult(results::pdfCreateFailed);
-    }
-    // From here the page owns the image object.
-    FPDFPage_InsertObject(page_.get(), image_.release());
-    if (!FPDFPage_GenerateContent(page_.get())) return makeErrorResult(results::pdfCreateFailed);
-    page_.reset();
-
-    Bytes saved;
-    pdfium::ScopedDocument source = std::move(pageDocument_);
-    if (compress) {
-      pdfium::ScopedDocument compressed = compressedCopy(source.get(), &saved);
-      // The raw pixels go before the page moves.
-      source = std::move(compressed);
-      if (!source) return makeErrorResult(results::pdfCreateFailed);
-    }
-    const int onlyPage = 0;
-    if (!FPDF_ImportPagesByIndex(document, source.get(), &onlyPage, 1, index)) {
-      return makeErrorResult(results::pdfCreateFailed);
-    }
-    return std::nullopt;
-  }
-
- private:
-  double width_;
-  double height_;
-  pdfium::ScopedDocument pageDocument_;
-  pdfium::ScopedPage page_;
-  pdfium::ScopedPageObject image_;
-};
-
-// A whole JPEG stream: from its start marker to its end marker. PDFium
-// takes any bytes, an empty stream included, and the page would be blank.
-bool wholeJpeg(const Bytes& jpeg) {
-  return jpeg.size() >= 4 && jpeg[0] == 0xFF && jpeg[1] == 0xD8 && jpeg[jpeg.size() - 2] == 0xFF &&
-         jpeg.back() == 0xD9;
-}
-
-// Hands the JPEG's bytes to the image object as they are. False when PDFium
-// does not take them, or reads another size from them than the decoder did:
-// it reads JPEG headers with a parser of its own.
-bool loadJpeg(FPDF_PAGEOBJECT image, const Bytes& jpeg, const codecs::FrameInfo& info) {
-  if (!wholeJpeg(jpeg)) return false;
-  FPDF_FILEACCESS access{static_cast<unsigned long>(jpeg.size()), readBytes,
-                         const_cast<Bytes*>(&jpeg)};
-  if (!FPDFImageObj_LoadJpegFileInline(nullptr, 0, image, &access)) return false;
-  unsigned int width = 0, height = 0;
-  return FPDFImageObj_GetImagePixelSize(image, &width, &height) && width == info.width &&
-         height == info.height;
-}
-
-// An image decoded, turned and flattened into pixels.
-std::optional<JobResult> placeDecoded(FPDF_DOCUMENT document, int index, codecs::ImageFrame* frame,
-                                      double width, double height) {
-  PageBuilder builder(width, height);
+// A decoded image's page, built in a one-page document of its own,
+// compressed there, and then moved into the job's document. PDFium walks the
+// whole document every time it generates a page's content, so such pages
+// built in place made a list cost the square of its length (2000 images
+// took a minute); built apart, every page costs the same however many came
+// first, and the raw pixels never reach the job's document.
+std::optional<JobResult> placeDecoded(FPDF_DOCUMENT document, int index,
+                                      const PreparedImage& image) {
+  const DecodedImage& decoded = image.decoded;
+  pdfium::ScopedDocument pageDocument(FPDF_CreateNewDocument());
+  if (!pageDocument) return makeErrorResult(results::pdfCreateFailed);
+  pdfium::ScopedPage page(FPDFPage_New(pageDocument.get(), 0, image.pageWidth, image.pageHeight));
+  if (!page) return makeErrorResult(results::pdfCreateFailed);
+  pdfium::ScopedPageObject object(FPDFPageObj_NewImageObj(pageDocument.get()));
+  if (!object) return makeErrorResult(results::pdfCreateFailed);
   {
-    DecodedImage image;
-    if (!decodeFrame(frame, &image)) return makeErrorResult(results::imageReadFailed);
-    if (auto failure = builder.start()) return failure;
-    // A view of the decoded rows: no pixel is copied here.
-    pdfium::ScopedBitmap bitmap(
-        FPDFBitmap_CreateEx(static_cast<int>(image.width), static_cast<int>(image.height),
-                            FPDFBitmap_BGR, image.pixels.data(), static_cast<int>(image.stride)));
+    // A view of the decoded rows: no pixel is copied here; the image object
+    // takes a copy of its own.
+    pdfium::ScopedBitmap bitmap(FPDFBitmap_CreateEx(
+        static_cast<int>(decoded.width), static_cast<int>(decoded.height), FPDFBitmap_BGR,
+        const_cast<std::uint8_t*>(decoded.pixels.data()), static_cast<int>(decoded.stride)));
     if (!bitmap) return makeErrorResult(results::imageBitmapTooLarge);
-    if (!FPDFImageObj_SetBitmap(nullptr, 0, builder.image(), bitmap.get())) {
+    if (!FPDFImageObj_SetBitmap(nullptr, 0, object.get(), bitmap.get())) {
       return makeErrorResult(results::pdfCreateFailed);
     }
-  }  // The image object holds a copy of its own: the decoded pixels go now.
-  return builder.finish(document, index, placementMatrix(Transform::none, width, height), true);
+  }
+  const ImageMatrix m = placementMatrix(Transform::none, image.pageWidth, image.pageHeight);
+  if (!FPDFImageObj_SetMatrix(object.get(), m.a, m.b, m.c, m.d, m.e, m.f)) {
+    return makeErrorResult(results::pdfCreateFailed);
+  }
+  FPDFPage_InsertObject(page.get(), object.release());  // the page owns it now
+  if (!FPDFPage_GenerateContent(page.get())) return makeErrorResult(results::pdfCreateFailed);
+  page.reset();
+
+  Bytes saved;
+  // The raw pixels go before the page moves.
+  pageDocument = compressedCopy(pageDocument.get(), &saved);
+  if (!pageDocument) return makeErrorResult(results::pdfCreateFailed);
+  const int onlyPage = 0;
+  if (!FPDF_ImportPagesByIndex(document, pageDocument.get(), &onlyPage, 1, index)) {
+    return makeErrorResult(results::pdfCreateFailed);
+  }
+  return std::nullopt;
 }
 
-// Builds page index of the document from the image at path: none once the
-// page is in the document, else the failure that ends the job.
-std::optional<JobResult> buildPage(FPDF_DOCUMENT document, const codecs::ImagingFactory& factory,
-                                   const std::u16string& path, int index) {
-  std::unique_ptr<codecs::ImageFrame> frame = factory.openFirstFrame(path);
-  if (!frame) return makeErrorResult(results::imageReadFailed);
-  const std::optional<UprightFrame> upright = uprightFrameOf(frame->info());
-  if (!upright) return makeErrorResult(results::imageReadFailed);
+// What placing a JPEG came to.
+enum class Placed { yes, notTaken, failed };
 
-  const double width = static_cast<double>(upright->width) * 72.0 / upright->dpiX;
-  const double height = static_cast<double>(upright->height) * 72.0 / upright->dpiY;
-  if (!pageSideAcceptable(width) || !pageSideAcceptable(height)) {
-    return makeErrorResult(results::imageTooLarge);
+// A placed JPEG's page, built in the job's document itself, where its image
+// can stay a path that PDFium reads only when it saves; a page imported from
+// elsewhere would carry a copy of the bytes. The image goes into a stamp
+// annotation's appearance, and the page is flattened: that writes the
+// page's content without generating it from every object of the document,
+// which would make a list cost the square of its length. The annotation and
+// a crop box stretch 1 point past the page, or some readers drop the
+// image's last partly covered column; both boxes are put back after.
+Placed placeJpeg(FPDF_DOCUMENT document, int index, const PreparedImage& image,
+                 JpegFileSource* source, std::optional<JobResult>* failure) {
+  const auto fail = [failure](protocol::Result result) {
+    *failure = makeErrorResult(result);
+    return Placed::failed;
+  };
+  pdfium::ScopedPageObject object(FPDFPageObj_NewImageObj(document));
+  if (!object) return fail(results::pdfCreateFailed);
+  // PDFium reads the header with a parser of its own; what it does not
+  // take, or reads another size from, is decoded instead.
+  unsigned int width = 0, height = 0;
+  if (!FPDFImageObj_LoadJpegFile(nullptr, 0, object.get(), source->access()) ||
+      !FPDFImageObj_GetImagePixelSize(object.get(), &width, &height) ||
+      width != image.jpeg->width || height != image.jpeg->height) {
+    return source->unchanged() ? Placed::notTaken : fail(results::imageReadFailed);
   }
+  const double w = image.pageWidth, h = image.pageHeight;
+  const ImageMatrix m = placementMatrix(image.upright.transform, w, h);
+  if (!FPDFImageObj_SetMatrix(object.get(), m.a, m.b, m.c, m.d, m.e, m.f)) {
+    return fail(results::pdfCreateFailed);
+  }
+  // Appended: the page's index is the document's page count.
+  pdfium::ScopedPage page(FPDFPage_New(document, index, w, h));
+  if (!page) return fail(results::pdfCreateFailed);
+  // The matrix fills the page, so the image covers the page box exactly.
+  const FS_RECTF around{-1.0f, static_cast<float>(h) + 1.0f, static_cast<float>(w) + 1.0f, -1.0f};
+  FPDFPage_SetCropBox(page.get(), around.left, around.bottom, around.right, around.top);
+  {
+    pdfium::ScopedAnnotation stamp(FPDFPage_CreateAnnot(page.get(), FPDF_ANNOT_STAMP));
+    if (!stamp || !FPDFAnnot_SetRect(stamp.get(), &around) ||
+        !FPDFAnnot_AppendObject(stamp.get(), object.get())) {
+      return fail(results::pdfCreateFailed);
+    }
+    (void)object.release();  // the annotation's appearance owns it now
+  }
+  if (FPDFPage_Flatten(page.get(), FLAT_NORMALDISPLAY) != FLATTEN_SUCCESS) {
+    return fail(results::pdfCreateFailed);
+  }
+  FPDFPage_SetMediaBox(page.get(), 0.0f, 0.0f, static_cast<float>(w), static_cast<float>(h));
+  FPDFPage_SetCropBox(page.get(), 0.0f, 0.0f, static_cast<float>(w), static_cast<float>(h));
+  return Placed::yes;
+}
 
-  // A JPEG that every PDF reader decodes as we do keeps its own bytes: the
-  // page holds the file rather than its pixels (a tenth of the size for
-  // camera photos) and is never decoded here, and its orientation becomes
-  // the matrix.
-  if (frame->info().placeableJpeg) {
-    Bytes jpeg;
-    switch (frame->readStoredJpeg(&jpeg)) {
-      case codecs::StoredJpeg::refused:
-        return makeErrorResult(results::imageReadFailed);
-      case codecs::StoredJpeg::placeable: {
-        PageBuilder builder(width, height);
-        if (auto failure = builder.start()) return failure;
-        if (loadJpeg(builder.image(), jpeg, frame->info())) {
-          return builder.finish(document, index, placementMatrix(upright->transform, width, height),
-                                false);
-        }
-        break;  // what PDFium does not take is decoded instead
-      }
-      case codecs::StoredJpeg::decode:
+// Builds page index from its prepared image: none once the page is in the
+// document, else the failure that ends the job.
+std::optional<JobResult> buildPage(FPDF_DOCUMENT document, const codecs::ImagingFactory& factory,
+                                   const std::u16string& path, int index, PreparedImage image,
+                                   JpegFileSources* sources) {
+  if (image.failure) return makeErrorResult(*image.failure);
+  if (image.jpeg) {
+    JpegFileSource& source = sources->add(path, image.jpeg->length, image.jpeg->fingerprint);
+    std::optional<JobResult> failure;
+    switch (placeJpeg(document, index, image, &source, &failure)) {
+      case Placed::yes:
+        return std::nullopt;
+      case Placed::failed:
+        return failure;
+      case Placed::notTaken:
         break;
     }
-    // The frame has been read through; the decode starts from the file again.
-    frame = factory.openFirstFrame(path);
-    if (!frame) return makeErrorResult(results::imageReadFailed);
+    // The rare JPEG that PDFium reads otherwise than libjpeg: decoded here,
+    // within the memory its image already holds.
+    const std::unique_ptr<codecs::ImageFrame> frame = factory.openFirstFrame(path);
+    if (!frame || !decodeFrame(frame.get(), &image.decoded)) {
+      return makeErrorResult(results::imageReadFailed);
+    }
   }
-  return placeDecoded(document, index, frame.get(), width, height);
+  return placeDecoded(document, index, image);
 }
 
 }  // namespace
@@ -214,18 +186,28 @@ JobResult convertImagesToPdf(const std::vector<std::u16string>& images,
   pdfium::LibraryScope library;
   const std::unique_ptr<codecs::ImagingFactory> factory = codecs::createImagingFactory();
   if (!factory) return makeErrorResult(results::imageReadFailed);
+  // The files of placed JPEGs, read at the save: they outlive the document.
+  JpegFileSources sources;
   pdfium::ScopedDocument document(FPDF_CreateNewDocument());
   if (!document) return makeErrorResult(results::pdfCreateFailed);
 
   if (progress) progress(0, total, std::string());
 
-  for (int i = 0; i < total; ++i) {
-    if (auto failure = buildPage(document.get(), *factory, images[i], i)) return *failure;
-    if (progress) progress(i + 1, total, displayNameOf(images[i]));
+  {
+    // The first failure ends the job as if no later image had been read:
+    // the read-ahead stops, and what it read goes unused.
+    ReadAhead readAhead(images, *factory);
+    for (int i = 0; i < total; ++i) {
+      if (auto failure =
+              buildPage(document.get(), *factory, images[i], i, readAhead.take(i), &sources)) {
+        return *failure;
+      }
+      if (progress) progress(i + 1, total, displayNameOf(images[i]));
+    }
   }
 
   // Nothing is written at the output path before every page is built.
-  const protocol::Result saved = savePdfToFile(document.get(), outputPath);
+  const protocol::Result saved = savePdfToFile(document.get(), outputPath, &sources);
   if (saved.code != results::done.code) return makeErrorResult(saved);
   return protocol::makeSuccessResult(total);
 }

@@ -10,7 +10,8 @@ int writeBlockToFile(FPDF_FILEWRITE* header, const void* data, unsigned long siz
   return reinterpret_cast<PdfFileSink*>(header)->mender->write(data, size) ? 1 : 0;
 }
 
-protocol::Result savePdfToFile(FPDF_DOCUMENT document, const std::u16string& outputPath) {
+protocol::Result savePdfToFile(FPDF_DOCUMENT document, const std::u16string& outputPath,
+                               JpegFileSources* sources) {
   // A file already at the path is replaced; one that is protected stays and
   // makes the naming below fail.
   platform::deleteFile(outputPath);
@@ -27,7 +28,14 @@ protocol::Result savePdfToFile(FPDF_DOCUMENT document, const std::u16string& out
     return lastError == platform::IoStatus::ok;
   });
   PdfFileSink sink{{1, writeBlockToFile}, &mender};
+  if (sources != nullptr) sources->forgetWholeReads();
   const bool produced = FPDF_SaveAsCopy(document, &sink.header, FPDF_NO_INCREMENTAL) != 0;
+  // PDFium writes a stream it could not read as an empty one and answers
+  // true: an input that changed since its check would become a blank or a
+  // different page.
+  if (produced && sources != nullptr && !sources->allReadWholeAndMatched()) {
+    return results::imageReadFailed;
+  }
   // PDFium can answer true although one of its block writes failed (the
   // last blocks of a small document, on a full disk): a document whose bytes
   // did not all reach the file is not saved, whatever PDFium answers.

@@ -3,6 +3,7 @@
 
 #include <string>
 
+#include "assemble/jpeg_file_source.h"
 #include "assemble/xref_mender.h"
 #include "pdfium/fpdf_api.h"
 #include "platform/files.h"
@@ -21,7 +22,10 @@ struct PdfFileSink {
 int writeBlockToFile(FPDF_FILEWRITE* sink, const void* data, unsigned long size);
 
 // Saves the document at outputPath, replacing a file that is there: done, or
-// the images job's failure. On any failure nothing is left at the path.
-protocol::Result savePdfToFile(FPDF_DOCUMENT document, const std::u16string& outputPath);
+// the images job's failure. On any failure nothing is left at the path. A
+// document whose placed JPEGs were not all read whole and unchanged from
+// their files (sources, when given) is not saved: IMAGE_READ_FAILED.
+protocol::Result savePdfToFile(FPDF_DOCUMENT document, const std::u16string& outputPath,
+                               JpegFileSources* sources = nullptr);
 
 }  // namespace folio::assemble

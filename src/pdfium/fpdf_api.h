@@ -21,6 +21,7 @@ typedef struct fpdf_bitmap_t__* FPDF_BITMAP;
 typedef struct fpdf_document_t__* FPDF_DOCUMENT;
 typedef struct fpdf_page_t__* FPDF_PAGE;
 typedef struct fpdf_pageobject_t__* FPDF_PAGEOBJECT;
+typedef struct fpdf_annotation_t__* FPDF_ANNOTATION;
 
 typedef int FPDF_BOOL;
 typedef unsigned long FPDF_DWORD;
@@ -42,6 +43,14 @@ typedef struct FPDF_FILEACCESS_ {
   int (*m_GetBlock)(void* param, unsigned long position, unsigned char* pBuf, unsigned long size);
   void* m_Param;
 } FPDF_FILEACCESS;
+
+// A rectangle in page space: left, top, right, bottom.
+typedef struct _FS_RECTF_ {
+  float left;
+  float top;
+  float right;
+  float bottom;
+} FS_RECTF;
 
 // Load errors reported by FPDF_GetLastError.
 #define FPDF_ERR_SUCCESS 0
@@ -66,6 +75,15 @@ typedef struct FPDF_FILEACCESS_ {
 // Save flags.
 #define FPDF_INCREMENTAL 1
 #define FPDF_NO_INCREMENTAL 2
+
+// Annotation subtypes.
+#define FPDF_ANNOT_STAMP 13
+
+// Flattening: the page as displayed, and its outcomes.
+#define FLAT_NORMALDISPLAY 0
+#define FLATTEN_FAIL 0
+#define FLATTEN_SUCCESS 1
+#define FLATTEN_NOTHINGTODO 2
 
 // Path fill modes.
 #define FPDF_FILLMODE_NONE 0
@@ -101,6 +119,17 @@ FPDF_PAGE FPDF_CALLCONV FPDFPage_New(FPDF_DOCUMENT document, int page_index, dou
                                      double height);
 void FPDF_CALLCONV FPDFPage_InsertObject(FPDF_PAGE page, FPDF_PAGEOBJECT page_object);
 FPDF_BOOL FPDF_CALLCONV FPDFPage_GenerateContent(FPDF_PAGE page);
+void FPDF_CALLCONV FPDFPage_SetMediaBox(FPDF_PAGE page, float left, float bottom, float right,
+                                        float top);
+void FPDF_CALLCONV FPDFPage_SetCropBox(FPDF_PAGE page, float left, float bottom, float right,
+                                       float top);
+int FPDF_CALLCONV FPDFPage_Flatten(FPDF_PAGE page, int flag);
+
+// Annotations.
+FPDF_ANNOTATION FPDF_CALLCONV FPDFPage_CreateAnnot(FPDF_PAGE page, int subtype);
+void FPDF_CALLCONV FPDFPage_CloseAnnot(FPDF_ANNOTATION annot);
+FPDF_BOOL FPDF_CALLCONV FPDFAnnot_SetRect(FPDF_ANNOTATION annot, const FS_RECTF* rect);
+FPDF_BOOL FPDF_CALLCONV FPDFAnnot_AppendObject(FPDF_ANNOTATION annot, FPDF_PAGEOBJECT obj);
 
 // Bitmaps and rendering.
 FPDF_BITMAP FPDF_CALLCONV FPDFBitmap_CreateEx(int width, int height, int format, void* first_scan,
@@ -126,6 +155,9 @@ FPDF_BOOL FPDF_CALLCONV FPDFImageObj_SetBitmap(FPDF_PAGE* pages, int count,
 FPDF_BOOL FPDF_CALLCONV FPDFImageObj_LoadJpegFileInline(FPDF_PAGE* pages, int count,
                                                         FPDF_PAGEOBJECT image_object,
                                                         FPDF_FILEACCESS* file_access);
+FPDF_BOOL FPDF_CALLCONV FPDFImageObj_LoadJpegFile(FPDF_PAGE* pages, int count,
+                                                  FPDF_PAGEOBJECT image_object,
+                                                  FPDF_FILEACCESS* file_access);
 FPDF_BOOL FPDF_CALLCONV FPDFImageObj_GetImagePixelSize(FPDF_PAGEOBJECT image_object,
                                                        unsigned int* width, unsigned int* height);
 FPDF_BOOL FPDF_CALLCONV FPDFImageObj_SetMatrix(FPDF_PAGEOBJECT image_object, double a, double b,

@@ -19,6 +19,9 @@ struct PageDeleter {
 struct BitmapDeleter {
   void operator()(FPDF_BITMAP b) const { FPDFBitmap_Destroy(b); }
 };
+struct AnnotationDeleter {
+  void operator()(FPDF_ANNOTATION a) const { FPDFPage_CloseAnnot(a); }
+};
 struct PageObjectDeleter {
   void operator()(FPDF_PAGEOBJECT o) const { FPDFPageObj_Destroy(o); }
 };
@@ -26,6 +29,7 @@ struct PageObjectDeleter {
 using ScopedDocument = std::unique_ptr<std::remove_pointer_t<FPDF_DOCUMENT>, DocumentDeleter>;
 using ScopedPage = std::unique_ptr<std::remove_pointer_t<FPDF_PAGE>, PageDeleter>;
 using ScopedBitmap = std::unique_ptr<std::remove_pointer_t<FPDF_BITMAP>, BitmapDeleter>;
+using ScopedAnnotation = std::unique_ptr<std::remove_pointer_t<FPDF_ANNOTATION>, AnnotationDeleter>;
 // Released (not destroyed) once a page takes the object over.
 using ScopedPageObject = std::unique_ptr<std::remove_pointer_t<FPDF_PAGEOBJECT>, PageObjectDeleter>;
 

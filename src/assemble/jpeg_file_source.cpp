@@ -1,0 +1,62 @@
+#include "assemble/jpeg_file_source.h"
+
+#include <utility>
+
+#include "platform/files.h"
+
+namespace folio::assemble {
+
+JpegFileSource::JpegFileSource(std::u16string path, std::uint64_t length, std::uint64_t fingerprint)
+    : access_{static_cast<unsigned long>(length), getBlock, this},
+      path_(std::move(path)),
+      length_(length),
+      fingerprint_(fingerprint) {}
+
+int JpegFileSource::getBlock(void* param, unsigned long position, unsigned char* out,
+                             unsigned long size) {
+  auto& source = *static_cast<JpegFileSource*>(param);
+  if (source.failed_) return 0;
+  if (!source.read(position, out, size)) {
+    source.failed_ = true;
+    return 0;
+  }
+  source.follow(position, out, size);
+  return source.failed_ ? 0 : 1;
+}
+
+// The file is opened for each read and closed after it: a document of
+// thousands of pages holds no descriptor for any of them.
+bool JpegFileSource::read(std::uint64_t position, unsigned char* out, std::uint64_t size) {
+  if (position > length_ || size > length_ - position) return false;
+  platform::File file = platform::openForReading(path_);
+  if (!file.isOpen()) return false;
+  while (size > 0) {
+    const size_t chunk = size < (std::uint64_t{1} << 30) ? static_cast<size_t>(size) : 1u << 30;
+    const size_t got = file.readSomeAt(position, out, chunk);
+    if (got == 0) return false;
+    position += got;
+    out += got;
+    size -= got;
+  }
+  return true;
+}
+
+void JpegFileSource::follow(std::uint64_t position, const unsigned char* data, std::uint64_t size) {
+  if (position == 0) {
+    running_ = Fingerprint();
+    following_ = true;
+  } else if (!following_ || position != running_.length()) {
+    following_ = false;
+    return;
+  }
+  running_.add(data, static_cast<std::size_t>(size));
+  if (running_.length() != length_) return;
+  following_ = false;
+  if (running_.value() == fingerprint_) {
+    wholeReadMatched_ = true;
+  } else {
+    failed_ = true;
+  }
+}
+
+}  // namespace folio::assemble

@@ -1,0 +1,72 @@
+// Placed JPEGs read from their files only when PDFium asks for their bytes,
+// so that the document holds paths rather than photos until it is saved. A
+// file that changed after its check never becomes a different page: every
+// read is held against the length and fingerprint taken at the check, and a
+// save that did not read each file whole and unchanged is refused.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <string>
+
+#include "assemble/fingerprint.h"
+#include "pdfium/fpdf_api.h"
+
+namespace folio::assemble {
+
+// One file's bytes from its start to the end of the image, as checked.
+class JpegFileSource {
+ public:
+  JpegFileSource(std::u16string path, std::uint64_t length, std::uint64_t fingerprint);
+  JpegFileSource(const JpegFileSource&) = delete;
+  JpegFileSource& operator=(const JpegFileSource&) = delete;
+
+  // What PDFium reads through; it must outlive the document.
+  FPDF_FILEACCESS* access() { return &access_; }
+
+  // False once a read found the file shorter, unreadable or different.
+  bool unchanged() const { return !failed_; }
+
+  // Forgets that the bytes were read whole, before a save reads them again.
+  void forgetWholeRead() { wholeReadMatched_ = false; }
+  bool readWholeAndMatched() const { return wholeReadMatched_ && !failed_; }
+
+ private:
+  static int getBlock(void* param, unsigned long position, unsigned char* out, unsigned long size);
+  bool read(std::uint64_t position, unsigned char* out, std::uint64_t size);
+  void follow(std::uint64_t position, const unsigned char* data, std::uint64_t size);
+
+  FPDF_FILEACCESS access_;
+  std::u16string path_;
+  std::uint64_t length_;
+  std::uint64_t fingerprint_;
+  // The bytes read so far from the start, in order, as long as the reads
+  // follow one another; a read at the start begins it again.
+  Fingerprint running_;
+  bool following_ = false;
+  bool wholeReadMatched_ = false;
+  bool failed_ = false;
+};
+
+// Every placed JPEG of a document; addresses stay put as it grows.
+class JpegFileSources {
+ public:
+  JpegFileSource& add(std::u16string path, std::uint64_t length, std::uint64_t fingerprint) {
+    return sources_.emplace_back(std::move(path), length, fingerprint);
+  }
+  void forgetWholeReads() {
+    for (JpegFileSource& s : sources_) s.forgetWholeRead();
+  }
+  // After a save: whether every file was read whole and held what was checked.
+  bool allReadWholeAndMatched() const {
+    for (const JpegFileSource& s : sources_) {
+      if (!s.readWholeAndMatched()) return false;
+    }
+    return true;
+  }
+
+ private:
+  std::deque<JpegFileSource> sources_;
+};
+
+}  // namespace folio::assemble
