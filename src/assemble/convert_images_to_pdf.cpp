@@ -8,6 +8,7 @@
 #include "assemble/decode_image.h"
 #include "assemble/display_name.h"
 #include "assemble/jpeg_file_source.h"
+#include "assemble/page_document.h"
 #include "assemble/read_ahead.h"
 #include "assemble/save_pdf_to_file.h"
 #include "assemble/upright.h"
@@ -21,74 +22,16 @@ namespace results = protocol::results;
 using protocol::JobResult;
 using protocol::makeErrorResult;
 
-using Bytes = std::vector<std::uint8_t>;
-
-struct MemorySink {
-  FPDF_FILEWRITE header;
-  Bytes* out;
-};
-
-int appendBlock(FPDF_FILEWRITE* header, const void* data, unsigned long size) {
-  Bytes& out = *reinterpret_cast<MemorySink*>(header)->out;
-  const auto* from = static_cast<const std::uint8_t*>(data);
-  try {
-    out.insert(out.end(), from, from + size);
-  } catch (const std::bad_alloc&) {
-    return 0;
-  }
-  return 1;
-}
-
-// The document saved into bytes and loaded back from them: its images come
-// back compressed, so a page moved from it holds compressed data rather
-// than raw pixels until the job's document is saved. The bytes must outlive
-// the document. Null on failure.
-pdfium::ScopedDocument compressedCopy(FPDF_DOCUMENT document, Bytes* bytes) {
-  MemorySink sink{{1, appendBlock}, bytes};
-  if (!FPDF_SaveAsCopy(document, &sink.header, FPDF_NO_INCREMENTAL)) return nullptr;
-  return pdfium::ScopedDocument(FPDF_LoadMemDocument64(bytes->data(), bytes->size(), nullptr));
-}
-
-// A decoded image's page, built in a one-page document of its own,
-// compressed there, and then moved into the job's document. PDFium walks the
-// whole document every time it generates a page's content, so such pages
-// built in place made a list cost the square of its length (2000 images
-// took a minute); built apart, every page costs the same however many came
-// first, and the raw pixels never reach the job's document.
+// A decoded image's page, written apart as a document of its own (on the
+// read-ahead's thread), moved into the job's document: every such page costs
+// the same however many came first, since nothing walks the document, and
+// its image arrives compressed.
 std::optional<JobResult> placeDecoded(FPDF_DOCUMENT document, int index,
-                                      const PreparedImage& image) {
-  const DecodedImage& decoded = image.decoded;
-  pdfium::ScopedDocument pageDocument(FPDF_CreateNewDocument());
-  if (!pageDocument) return makeErrorResult(results::pdfCreateFailed);
-  pdfium::ScopedPage page(FPDFPage_New(pageDocument.get(), 0, image.pageWidth, image.pageHeight));
-  if (!page) return makeErrorResult(results::pdfCreateFailed);
-  pdfium::ScopedPageObject object(FPDFPageObj_NewImageObj(pageDocument.get()));
-  if (!object) return makeErrorResult(results::pdfCreateFailed);
-  {
-    // A view of the decoded rows: no pixel is copied here; the image object
-    // takes a copy of its own.
-    pdfium::ScopedBitmap bitmap(FPDFBitmap_CreateEx(
-        static_cast<int>(decoded.width), static_cast<int>(decoded.height), FPDFBitmap_BGR,
-        const_cast<std::uint8_t*>(decoded.pixels.data()), static_cast<int>(decoded.stride)));
-    if (!bitmap) return makeErrorResult(results::imageBitmapTooLarge);
-    if (!FPDFImageObj_SetBitmap(nullptr, 0, object.get(), bitmap.get())) {
-      return makeErrorResult(results::pdfCreateFailed);
-    }
-  }
-  const ImageMatrix m = placementMatrix(Transform::none, image.pageWidth, image.pageHeight);
-  if (!FPDFImageObj_SetMatrix(object.get(), m.a, m.b, m.c, m.d, m.e, m.f)) {
-    return makeErrorResult(results::pdfCreateFailed);
-  }
-  FPDFPage_InsertObject(page.get(), object.release());  // the page owns it now
-  if (!FPDFPage_GenerateContent(page.get())) return makeErrorResult(results::pdfCreateFailed);
-  page.reset();
-
-  Bytes saved;
-  // The raw pixels go before the page moves.
-  pageDocument = compressedCopy(pageDocument.get(), &saved);
-  if (!pageDocument) return makeErrorResult(results::pdfCreateFailed);
+                                      const std::vector<std::uint8_t>& pageDocument) {
+  const pdfium::ScopedDocument source(
+      FPDF_LoadMemDocument64(pageDocument.data(), pageDocument.size(), nullptr));
   const int onlyPage = 0;
-  if (!FPDF_ImportPagesByIndex(document, pageDocument.get(), &onlyPage, 1, index)) {
+  if (!source || !FPDF_ImportPagesByIndex(document, source.get(), &onlyPage, 1, index)) {
     return makeErrorResult(results::pdfCreateFailed);
   }
   return std::nullopt;
@@ -168,11 +111,15 @@ std::optional<JobResult> buildPage(FPDF_DOCUMENT document, const codecs::Imaging
     // The rare JPEG that PDFium reads otherwise than libjpeg: decoded here,
     // within the memory its image already holds.
     const std::unique_ptr<codecs::ImageFrame> frame = factory.openFirstFrame(path);
-    if (!frame || !decodeFrame(frame.get(), &image.decoded)) {
+    DecodedImage decoded;
+    if (!frame || !decodeFrame(frame.get(), &decoded)) {
       return makeErrorResult(results::imageReadFailed);
     }
+    if (!writePageDocument(decoded, image.pageWidth, image.pageHeight, &image.pageDocument)) {
+      return makeErrorResult(results::pdfCreateFailed);
+    }
   }
-  return placeDecoded(document, index, image);
+  return placeDecoded(document, index, image.pageDocument);
 }
 
 }  // namespace

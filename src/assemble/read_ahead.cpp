@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "assemble/fingerprint.h"
+#include "assemble/page_document.h"
 #include "platform/processors.h"
 
 namespace folio::assemble {
@@ -102,7 +103,11 @@ PreparedImage prepareImage(const codecs::ImagingFactory& factory, const std::u16
     frame = factory.openFirstFrame(path);
     if (!frame) return failed(results::imageReadFailed);
   }
-  if (!decodeFrame(frame.get(), &image.decoded)) return failed(results::imageReadFailed);
+  DecodedImage decoded;
+  if (!decodeFrame(frame.get(), &decoded)) return failed(results::imageReadFailed);
+  if (!writePageDocument(decoded, image.pageWidth, image.pageHeight, &image.pageDocument)) {
+    return failed(results::pdfCreateFailed);
+  }
   return image;
 }
 

@@ -55,7 +55,8 @@ struct PreparedImage {
   double pageHeight = 0.0;
   UprightFrame upright;
   std::optional<PlacedJpeg> jpeg;  // a JPEG to place as it is stored, or:
-  DecodedImage decoded;            // the image decoded, turned and flattened
+  // the image decoded, turned, flattened and compressed into a page of its own
+  std::vector<std::uint8_t> pageDocument;
   Reservation reservation;
 };
 
@@ -68,7 +69,8 @@ PreparedImage prepareImage(const codecs::ImagingFactory& factory, const std::u16
                            const Reserve& reserve);
 
 // The memory that preparing an image of upright's size may take: its pixels
-// as decoded (4 bytes each) and as flattened (3 bytes each, rows padded).
+// as decoded (4 bytes each) and as flattened (3 bytes each, rows padded);
+// its compressed page, which the flattened pixels outweigh, takes their place.
 std::uint64_t preparingCost(const UprightFrame& upright);
 
 // Images are taken in list order. With n usable processors, at most n - 1

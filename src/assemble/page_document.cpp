@@ -1,0 +1,106 @@
+#include "assemble/page_document.h"
+
+#include <charconv>
+#include <cstring>
+#include <new>
+#include <string>
+
+#include "codecs/png_encoder.h"
+
+namespace folio::assemble {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+std::uint32_t be32(const std::uint8_t* p) {
+  return (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) | (std::uint32_t{p[2]} << 8) |
+         p[3];
+}
+
+// The deflated rows of a PNG file: its IDAT chunks' data, joined, moved to
+// the front of png in place. False when the file is not laid out as the
+// encoder lays it out.
+bool keepImageData(Bytes* png) {
+  constexpr size_t kSignature = 8;
+  size_t at = kSignature, kept = 0;
+  bool ended = false;
+  while (!ended && png->size() - at >= 12) {
+    const std::uint32_t length = be32(png->data() + at);
+    if (length > png->size() - at - 12) return false;
+    const std::uint8_t* type = png->data() + at + 4;
+    if (std::memcmp(type, "IDAT", 4) == 0) {
+      std::memmove(png->data() + kept, png->data() + at + 8, length);
+      kept += length;
+    }
+    ended = std::memcmp(type, "IEND", 4) == 0;
+    at += 12 + size_t{length};
+  }
+  if (!ended || kept == 0) return false;
+  png->resize(kept);
+  return true;
+}
+
+// A number as PDF writes it: no exponent, and as many digits as bring back
+// the same single-precision value, which is what readers hold.
+std::string number(double value) {
+  char text[64];
+  const auto result =
+      std::to_chars(text, text + sizeof text, static_cast<float>(value), std::chars_format::fixed);
+  return std::string(text, result.ptr);
+}
+
+}  // namespace
+
+bool writePageDocument(const DecodedImage& image, double pageWidth, double pageHeight, Bytes* out) {
+  try {
+    Bytes rows;
+    const codecs::BgrImage view{image.pixels.data(), image.width, image.height, image.stride};
+    const codecs::IoStatus encoded =
+        codecs::encodePng(view, [&rows](const std::uint8_t* data, size_t size) {
+          rows.insert(rows.end(), data, data + size);
+          return codecs::IoStatus::ok;
+        });
+    if (encoded != codecs::IoStatus::ok || !keepImageData(&rows)) return false;
+
+    const std::string w = number(pageWidth), h = number(pageHeight);
+    const std::string columns = std::to_string(image.width);
+    const std::string content = "q " + w + " 0 0 " + h + " 0 0 cm /Im0 Do Q";
+    std::string text = "%PDF-1.7\n";
+    std::vector<size_t> offsets;
+    const auto object = [&](const std::string& body) {
+      offsets.push_back(out->size() + text.size());
+      text += std::to_string(offsets.size()) + " 0 obj\n" + body + "\nendobj\n";
+    };
+    out->clear();
+    object("<</Type/Catalog/Pages 2 0 R>>");
+    object("<</Type/Pages/Kids[3 0 R]/Count 1>>");
+    object("<</Type/Page/Parent 2 0 R/MediaBox[0 0 " + w + " " + h +
+           "]/Resources<</XObject<</Im0 4 0 R>>>>/Contents 5 0 R>>");
+    offsets.push_back(text.size());
+    text += "4 0 obj\n<</Type/XObject/Subtype/Image/Width " + columns + "/Height " +
+            std::to_string(image.height) +
+            "/ColorSpace/DeviceRGB/BitsPerComponent 8/Filter/FlateDecode/DecodeParms<</Predictor "
+            "15/Colors 3/BitsPerComponent 8/Columns " +
+            columns + ">>/Length " + std::to_string(rows.size()) + ">>\nstream\n";
+    out->reserve(text.size() + rows.size() + 512);
+    out->assign(text.begin(), text.end());
+    out->insert(out->end(), rows.begin(), rows.end());
+    Bytes().swap(rows);
+    text = "\nendstream\nendobj\n";
+    object("<</Length " + std::to_string(content.size()) + ">>\nstream\n" + content +
+           "\nendstream");
+    const size_t table = out->size() + text.size();
+    text += "xref\n0 6\n0000000000 65535 f \n";
+    for (const size_t offset : offsets) {
+      const std::string digits = std::to_string(offset);
+      text += std::string(10 - digits.size(), '0') + digits + " 00000 n \n";
+    }
+    text += "trailer\n<</Size 6/Root 1 0 R>>\nstartxref\n" + std::to_string(table) + "\n%%EOF\n";
+    out->insert(out->end(), text.begin(), text.end());
+    return true;
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+}
+
+}  // namespace folio::assemble
