@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 
 #include "fixtures.h"
 #include "support/bytes.h"
@@ -144,6 +145,96 @@ TEST(ImagesJob, SavingReplacesOnlyWhatItMay) {
   EXPECT_EQ(readFile(dir / "readonly.pdf"), "protected");
   EXPECT_TRUE(fs::is_directory(dir / "a-directory.pdf"));
   EXPECT_FALSE(fs::exists(dir / "no-such-folder"));
+}
+
+// Lists whose failing image comes after images still being read: the job
+// ends exactly as one that read one image at a time would, on one processor
+// and on two. The first image's first opening is held back 0.3 s, so that
+// the images after it are read, and fail, before it is done.
+TEST(ImagesJob, TheFirstFailureEndsTheJobWhateverWasReadAhead) {
+  if (runsWindowsWorker()) GTEST_SKIP() << "POSIX processor affinity and system calls";
+  const std::string placed = "orientation-1.jpg", decoded = "png-grey.png",
+                    unreadable = "bad-cut-half.jpg", large = "side-19201-at-96.jpg";
+  struct Case {
+    std::vector<std::string> files;
+    size_t failing;  // the index of the image that ends the job; its length for none
+    std::string error;
+    int code;
+  };
+  const Case cases[] = {
+      {{unreadable, placed, decoded}, 0, "IMAGE_READ_FAILED", 33},
+      {{placed, unreadable}, 1, "IMAGE_READ_FAILED", 33},
+      {{decoded, placed, decoded, placed, unreadable}, 4, "IMAGE_READ_FAILED", 33},
+      {{placed, "bad-cut.png", placed}, 1, "IMAGE_READ_FAILED", 33},
+      {{decoded, unreadable, large}, 1, "IMAGE_READ_FAILED", 33},
+      {{placed, large, unreadable, decoded}, 1, "IMAGE_TOO_LARGE", 32},
+      {{decoded, placed, placed, decoded}, 4, "", 0},
+  };
+  TempDir dir;
+  for (const std::string processors : {"0", "0,1"}) {
+    for (const Case& c : cases) {
+      SCOPED_TRACE(processors + ": " + c.files[0] + " and " + std::to_string(c.files.size() - 1));
+      std::vector<std::u16string> paths;
+      const std::string n = std::to_string(c.files.size());
+      std::string expected = "START\t" + n + "\n";
+      for (size_t i = 0; i < c.files.size(); ++i) {
+        paths.push_back(wide(fixturePath(c.files[i])));
+        if (i < c.failing)
+          expected += "PROGRESS\t" + std::to_string(i + 1) + "\t" + n + "\t" + c.files[i] + "\n";
+      }
+      expected += c.code ? "ERROR\t" + c.error + "\n" : "DONE\t" + n + "\n";
+      writeFile(dir / "images.list", imageListBytes(paths));
+      const RunResult r = runFolio(
+          {"--images", dir / "images.list", "--output", dir / "out.pdf"},
+          {.wrapper = {"taskset", "-c", processors, "strace", "-E", "ASAN_OPTIONS=detect_leaks=0",
+                       "-fqqo/dev/null", "-P", fixturePath(c.files[0]),
+                       "-einject=openat:delay_enter=300ms:when=1"}});
+      EXPECT_EQ(r.out, expected);
+      EXPECT_EQ(r.exitCode, c.code);
+      EXPECT_EQ(fs::exists(dir / "out.pdf"), c.code == 0);
+      fs::remove(dir / "out.pdf");
+    }
+  }
+}
+
+// A placed JPEG is read from its file again when the document is saved:
+// a file changed after its page was reported fails the job rather than
+// becoming another page. The second image's opening is held back 1 s, so
+// that the change comes between the check and the save.
+TEST(ImagesJob, APlacedFileChangedBeforeTheSaveFailsTheJob) {
+  if (runsWindowsWorker()) GTEST_SKIP() << "POSIX system calls";
+  TempDir dir;
+  const std::string jpeg = readFile(fixturePath("orientation-1.jpg")), photo = dir / "photo.jpg";
+  const std::tuple<const char*, bool, std::function<void()>> cases[] = {
+      {"unchanged", true, [] {}},
+      {"rewritten whole, the same bytes", true, [&] { writeFile(photo, jpeg); }},
+      {"one scan byte changed", false,
+       [&] {
+         writeFile(photo, jpeg.substr(0, jpeg.size() - 10) + "\x55" + jpeg.substr(jpeg.size() - 9));
+       }},
+      {"cut short", false, [&] { writeFile(photo, jpeg.substr(0, jpeg.size() - 2)); }},
+      {"removed", false, [&] { fs::remove(photo); }},
+  };
+  for (const auto& [what, same, change] : cases) {
+    writeFile(photo, jpeg);
+    writeFile(dir / "images.list",
+              imageListBytes({wide(photo), wide(fixturePath("png-grey.png"))}));
+    const RunResult r =
+        runFolio({"--images", dir / "images.list", "--output", dir / "out.pdf"},
+                 {.wrapper = {"strace", "-E", "ASAN_OPTIONS=detect_leaks=0", "-fqqo/dev/null", "-P",
+                              fixturePath("png-grey.png"), "-einject=openat:delay_enter=1s:when=1"},
+                  .onLine = [&change = change](const std::string& line) {
+                    if (line.starts_with("PROGRESS\t1\t")) change();
+                    return true;
+                  }});
+    EXPECT_EQ(r.out,
+              std::string("START\t2\nPROGRESS\t1\t2\tphoto.jpg\nPROGRESS\t2\t2\tpng-grey.png\n") +
+                  (same ? "DONE\t2\n" : "ERROR\tIMAGE_READ_FAILED\n"))
+        << what;
+    EXPECT_EQ(r.exitCode, same ? 0 : 33) << what;
+    EXPECT_EQ(fs::exists(dir / "out.pdf"), same) << what;
+    fs::remove(dir / "out.pdf");
+  }
 }
 
 // A grey baseline JPEG of 8192 by 8192 pixels, 91 MB: every block a DC
