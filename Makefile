@@ -37,7 +37,7 @@ test-sanitize: build-sanitize
 # Both jobs run on several threads: their tests run again under
 # ThreadSanitizer, with only the programs they need built.
 TSAN_TARGETS = folio render_units_test render_job_test images_job_test faults_test
-TSAN_TESTS = ^(RenderJob|PngEncoder|ImagesJob|Faults[.](LostStandardOutput|OutputFolderMovedAway|FullDisks|ImagesJob))
+TSAN_TESTS = ^(RenderJob|PngEncoder|ImagesJob|Faults[.](LostStandardOutput|OutputFolderMovedAway|FullDisks))
 # One-page documents of every size teach it nothing about threads;
 # TheLargestPagesAreWrittenAlone keeps the largest page's way through the
 # job. A 2 GiB document is one thread's work, twenty times slower here.

@@ -9,7 +9,26 @@
 
 namespace folio::platform {
 
+namespace {
+
+// A standard descriptor the caller left closed is given /dev/null (or, with
+// no /dev, the root folder, where every write fails). Left free, the next
+// file opened takes its number: status lines would then go into an image
+// being read or a page being written, and from another thread too.
+void occupyStandardDescriptors() {
+  for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+    if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    // The lowest free number is fd itself: those below it are open by now.
+    if (open("/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY) == -1) {
+      open("/", O_RDONLY | O_DIRECTORY);
+    }
+  }
+}
+
+}  // namespace
+
 void prepareProcess() {
+  occupyStandardDescriptors();
   // A reader that went away must turn our writes into errors, not end us;
   // so must a file-size limit the caller set (EFBIG, a page that cannot be
   // written).
