@@ -77,6 +77,9 @@ tool_run() {  # tool LIST OUTPUT FILES...
 
 declare -A best_s best_kb best_cpu
 # paired SET TOOL... : RUNS rounds over the set's files, every tool once a round.
+# Wall time is read from the shell's clock in microseconds: folio takes about a
+# tenth of a second on the JPEG set, where time's hundredths would be a tenth of
+# the figure.
 paired() {
   local set=$1
   shift
@@ -86,13 +89,15 @@ paired() {
   for _ in $(seq "$RUNS"); do
     for tool in "$@"; do
       rm -f "$OUT/$tool.pdf"
-      if ! /usr/bin/time -f '%e %M %U %S' -o "$OUT/time" \
+      start=$EPOCHREALTIME
+      if ! /usr/bin/time -f '%M %U %S' -o "$OUT/time" \
         bash -c "$(declare -f tool_run); FOLIO='$FOLIO' BASE='$BASE' TODAY='$TODAY' tool_run \"\$@\"" _ \
         "$tool" "$OUT/$set.list" "$OUT/$tool.pdf" "${files[@]}" >"$OUT/$tool.log" 2>&1; then
         echo "$tool failed: $(tail -1 "$OUT/$tool.log")" >&2
         exit 1
       fi
-      read -r s kb user sys <"$OUT/time"
+      s=$(awk -v a="$start" -v b="$EPOCHREALTIME" 'BEGIN{print b - a}')
+      read -r kb user sys <"$OUT/time"
       if [ -z "${best_s[$tool]}" ] || awk "BEGIN{exit !($s < ${best_s[$tool]})}"; then
         best_s[$tool]=$s
         best_kb[$tool]=$kb
@@ -134,7 +139,7 @@ echo "== JPEG set: ${#jpegs[@]} camera-like photos of 1800 x 1200, EXIF orientat
 paired jpeg folio today decode img2pdf pillow
 read -r pages size_diff channel_diff < <("$BUILD/bench/page_diff" "$OUT/jpeg-folio.pdf" "$OUT/jpeg-decode.pdf" 1800)
 verdict "folio time / img2pdf time" \
-  "$(awk -v a="${best_s[folio]}" -v b="${best_s[img2pdf]}" 'BEGIN{print a / b}')" "<=" 0.5
+  "$(awk -v a="${best_s[folio]}" -v b="${best_s[img2pdf]}" 'BEGIN{print a / b}')" "<=" 0.35
 info "today's time / folio time" \
   "$(awk -v a="${best_s[today]}" -v b="${best_s[folio]}" 'BEGIN{print a / b}')"
 verdict "folio output / sum of the input files" \
