@@ -52,8 +52,8 @@ build_rev() {
   if ! { cmake -S "$dir/src" -B "$dir/build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
     -DFOLIO_TESTS=OFF -DPDFIUM_LIBRARY="$(realpath .deps/pdfium/lib/libpdfium.so)" &&
     cmake --build "$dir/build" --target folio; } >"$dir/build.log" 2>&1; then
-    # The decode path's BMP reader was stb_image: libstb-dev, which scripts/setup
-    # no longer installs.
+    # The decode path's BMP reader was stb_image (libstb-dev, which
+    # scripts/setup installs).
     echo "bench: cannot build revision $1 (see $dir/build.log):" >&2
     grep -m3 -i 'error' "$dir/build.log" >&2
     exit 1
