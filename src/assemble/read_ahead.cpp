@@ -160,19 +160,22 @@ PreparedImage ReadAhead::take(std::size_t index) {
       // set up its codecs): it is made ready here.
       ++next_;
       lock.unlock();
-      return prepareImage(factory_, images_[index], Reserve());
+      // Its memory counts too, though it never waits: the threads' images
+      // must fit beside it.
+      return prepareImage(factory_, images_[index],
+                          [this, index](std::uint64_t bytes) { return reserveFor(index, bytes); });
     }
     changed_.wait(lock);
   }
 }
 
-bool ReadAhead::reserve(std::size_t index, std::uint64_t bytes) {
+std::optional<Reservation> ReadAhead::reserveFor(std::size_t index, std::uint64_t bytes) {
   std::unique_lock lock(mutex_);
   changed_.wait(lock,
                 [&] { return stopping_ || index == wanted_ || reserved_ + bytes <= kBudget; });
-  if (stopping_) return false;
+  if (stopping_) return std::nullopt;
   reserved_ += bytes;
-  return true;
+  return Reservation(this, bytes);
 }
 
 void ReadAhead::giveBack(std::uint64_t bytes) {
@@ -199,11 +202,9 @@ void ReadAhead::run() {
 
     Ready ready;
     try {
-      ready.image = prepareImage(factory_, images_[index],
-                                 [this, index](std::uint64_t bytes) -> std::optional<Reservation> {
-                                   if (!reserve(index, bytes)) return std::nullopt;
-                                   return Reservation(this, bytes);
-                                 });
+      ready.image = prepareImage(factory_, images_[index], [this, index](std::uint64_t bytes) {
+        return reserveFor(index, bytes);
+      });
     } catch (...) {
       ready.thrown = std::current_exception();
     }

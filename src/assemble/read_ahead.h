@@ -103,9 +103,9 @@ class ReadAhead {
   };
 
   void run();
-  // Waits until bytes fit the budget or index is the one the job waits for.
-  // False when the read-ahead stops first.
-  bool reserve(std::size_t index, std::uint64_t bytes);
+  // Waits until bytes fit the budget or index is the one the job waits for,
+  // and takes them; none when the read-ahead stops first.
+  std::optional<Reservation> reserveFor(std::size_t index, std::uint64_t bytes);
   void giveBack(std::uint64_t bytes);
 
   const std::vector<std::u16string>& images_;
