@@ -17,26 +17,26 @@ std::uint32_t be32(const std::uint8_t* p) {
          p[3];
 }
 
-// The deflated rows of a PNG file: its IDAT chunks' data, joined, moved to
-// the front of png in place. False when the file is not laid out as the
-// encoder lays it out.
-bool keepImageData(Bytes* png) {
+// Keeps of the PNG file that starts at from in bytes only its IDAT chunks'
+// data, joined, moved down in place. False when the file is not laid out as
+// the encoder lays it out.
+bool keepImageData(Bytes* bytes, size_t from) {
   constexpr size_t kSignature = 8;
-  size_t at = kSignature, kept = 0;
+  size_t at = from + kSignature, kept = from;
   bool ended = false;
-  while (!ended && png->size() - at >= 12) {
-    const std::uint32_t length = be32(png->data() + at);
-    if (length > png->size() - at - 12) return false;
-    const std::uint8_t* type = png->data() + at + 4;
+  while (!ended && bytes->size() - at >= 12) {
+    const std::uint32_t length = be32(bytes->data() + at);
+    if (length > bytes->size() - at - 12) return false;
+    const std::uint8_t* type = bytes->data() + at + 4;
     if (std::memcmp(type, "IDAT", 4) == 0) {
-      std::memmove(png->data() + kept, png->data() + at + 8, length);
+      std::memmove(bytes->data() + kept, bytes->data() + at + 8, length);
       kept += length;
     }
     ended = std::memcmp(type, "IEND", 4) == 0;
     at += 12 + size_t{length};
   }
-  if (!ended || kept == 0) return false;
-  png->resize(kept);
+  if (!ended || kept == from) return false;
+  bytes->resize(kept);
   return true;
 }
 
@@ -53,20 +53,11 @@ std::string number(double value) {
 
 bool writePageDocument(const DecodedImage& image, double pageWidth, double pageHeight, Bytes* out) {
   try {
-    Bytes rows;
-    const codecs::BgrImage view{image.pixels.data(), image.width, image.height, image.stride};
-    const codecs::IoStatus encoded =
-        codecs::encodePng(view, [&rows](const std::uint8_t* data, size_t size) {
-          rows.insert(rows.end(), data, data + size);
-          return codecs::IoStatus::ok;
-        });
-    if (encoded != codecs::IoStatus::ok || !keepImageData(&rows)) return false;
-
     const std::string w = number(pageWidth), h = number(pageHeight);
     const std::string columns = std::to_string(image.width);
-    const std::string content = "q " + w + " 0 0 " + h + " 0 0 cm /Im0 Do Q";
     std::string text = "%PDF-1.7\n";
     std::vector<size_t> offsets;
+    // Objects go into text, which goes to out before the image and after it.
     const auto object = [&](const std::string& body) {
       offsets.push_back(out->size() + text.size());
       text += std::to_string(offsets.size()) + " 0 obj\n" + body + "\nendobj\n";
@@ -76,26 +67,42 @@ bool writePageDocument(const DecodedImage& image, double pageWidth, double pageH
     object("<</Type/Pages/Kids[3 0 R]/Count 1>>");
     object("<</Type/Page/Parent 2 0 R/MediaBox[0 0 " + w + " " + h +
            "]/Resources<</XObject<</Im0 4 0 R>>>>/Contents 5 0 R>>");
-    offsets.push_back(text.size());
-    text += "4 0 obj\n<</Type/XObject/Subtype/Image/Width " + columns + "/Height " +
-            std::to_string(image.height) +
-            "/ColorSpace/DeviceRGB/BitsPerComponent 8/Filter/FlateDecode/DecodeParms<</Predictor "
-            "15/Colors 3/BitsPerComponent 8/Columns " +
-            columns + ">>/Length " + std::to_string(rows.size()) + ">>\nstream\n";
-    out->reserve(text.size() + rows.size() + 512);
+    // The image's length is known only once it is compressed: object 6 holds it.
+    object("<</Type/XObject/Subtype/Image/Width " + columns + "/Height " +
+           std::to_string(image.height) +
+           "/ColorSpace/DeviceRGB/BitsPerComponent 8/Filter/FlateDecode/DecodeParms<</Predictor "
+           "15/Colors 3/BitsPerComponent 8/Columns " +
+           columns + ">>/Length 6 0 R>>\nstream");
+    text.resize(text.size() - std::strlen("\nendobj\n"));
+    text += "\n";
+    // The compressed rows go straight after the text, into room made for the
+    // most they can take (untouched room costs no memory), and are then
+    // freed of the PNG file's framing in place: the image is never copied.
+    const std::uint64_t rows = (std::uint64_t{image.width} * 3 + 1) * image.height;
+    out->reserve(text.size() + rows + rows / 512 + 4096);
     out->assign(text.begin(), text.end());
-    out->insert(out->end(), rows.begin(), rows.end());
-    Bytes().swap(rows);
+    const size_t start = out->size();
+    const codecs::BgrImage view{image.pixels.data(), image.width, image.height, image.stride};
+    const codecs::IoStatus encoded =
+        codecs::encodePng(view, [out](const std::uint8_t* data, size_t size) {
+          out->insert(out->end(), data, data + size);
+          return codecs::IoStatus::ok;
+        });
+    if (encoded != codecs::IoStatus::ok || !keepImageData(out, start)) return false;
+    const size_t length = out->size() - start;
+
+    const std::string content = "q " + w + " 0 0 " + h + " 0 0 cm /Im0 Do Q";
     text = "\nendstream\nendobj\n";
     object("<</Length " + std::to_string(content.size()) + ">>\nstream\n" + content +
            "\nendstream");
+    object(std::to_string(length));
     const size_t table = out->size() + text.size();
-    text += "xref\n0 6\n0000000000 65535 f \n";
+    text += "xref\n0 7\n0000000000 65535 f \n";
     for (const size_t offset : offsets) {
       const std::string digits = std::to_string(offset);
       text += std::string(10 - digits.size(), '0') + digits + " 00000 n \n";
     }
-    text += "trailer\n<</Size 6/Root 1 0 R>>\nstartxref\n" + std::to_string(table) + "\n%%EOF\n";
+    text += "trailer\n<</Size 7/Root 1 0 R>>\nstartxref\n" + std::to_string(table) + "\n%%EOF\n";
     out->insert(out->end(), text.begin(), text.end());
     return true;
   } catch (const std::bad_alloc&) {

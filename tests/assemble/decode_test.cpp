@@ -6,8 +6,12 @@
 #include <cstring>
 
 #include "assemble/decode_image.h"
+#include "assemble/page_document.h"
 #include "fixtures.h"
 #include "platform/native_path_posix.h"
+#include "support/pdf_fixtures.h"
+#include "support/process.h"
+#include "support/temp_dir.h"
 
 namespace folio::test {
 namespace {
@@ -107,6 +111,42 @@ TEST(Upright, EveryTransformPlacesAndFlattensEveryPixel) {
         ASSERT_EQ(p[2], over(sx ^ sy, a)) << x << "," << y;
       }
     }
+  }
+}
+
+// A decoded image's page as a document of its own, for sizes whose rows are
+// padded differently: PDFium draws the image's exact pixels over the whole
+// page, and qpdf finds every object where the table says (it would warn and
+// rebuild the table otherwise).
+TEST(PageDocument, DrawsTheExactPixelsAndReadsWithoutRepair) {
+  TempDir dir;
+  for (const auto& [w, h] : {std::pair{1u, 1u}, {3u, 2u}, {1u, 7u}, {7u, 1u}, {257u, 3u}}) {
+    SCOPED_TRACE(std::to_string(w) + "x" + std::to_string(h));
+    DecodedImage image;
+    image.width = w;
+    image.height = h;
+    image.stride = (w * 3 + 3) / 4 * 4;
+    image.pixels.assign(std::size_t{image.stride} * h, 0xFF);
+    const auto value = [](std::uint32_t x, std::uint32_t y, int c) {
+      return std::uint8_t((x * 37 + y * 101 + c * 59) % 256);
+    };
+    for (std::uint32_t y = 0; y < h; ++y)
+      for (std::uint32_t x = 0; x < w; ++x)
+        for (int c = 0; c < 3; ++c) image.pixels[y * image.stride + x * 3 + c] = value(x, y, c);
+    std::vector<std::uint8_t> bytes;
+    ASSERT_TRUE(assemble::writePageDocument(image, w * 0.75, h * 0.75, &bytes));
+    const std::string pdf(bytes.begin(), bytes.end());
+    const auto pages = readPdfPages(pdf);
+    ASSERT_EQ(pages.size(), 1u);
+    EXPECT_NEAR(pages[0].width, w * 0.75, 1e-4);
+    EXPECT_NEAR(pages[0].height, h * 0.75, 1e-4);
+    const std::vector<std::uint8_t> drawn = renderPdfPage(pdf, 0, int(w), int(h));
+    for (std::uint32_t y = 0; y < h; ++y)
+      for (std::uint32_t x = 0; x < w; ++x)
+        for (int c = 0; c < 3; ++c) ASSERT_EQ(drawn[(y * w + x) * 3 + c], value(x, y, c));
+    writeFile(dir / "page.pdf", pdf);
+    const RunResult checked = runProgram({"qpdf", "--check", dir / "page.pdf"});
+    EXPECT_EQ(checked.exitCode, 0) << checked.out;
   }
 }
 

@@ -2,13 +2,15 @@
 // codec behind decodeImage answers true or false without crashing, and on
 // true the record is one the images job can hand to PDFium as it is. A JPEG
 // that may be placed as stored is also read that way, and what it keeps is
-// never more than the file nor more than its decoded pixels would take.
+// never more than the file nor more than its decoded pixels would take. A
+// decoded image always makes its page document.
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
 
 #include "assemble/decode_image.h"
+#include "assemble/page_document.h"
 #include "fuzz_input.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
@@ -41,6 +43,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
   }
   if (!std::isfinite(image.dpiX) || !std::isfinite(image.dpiY) || image.dpiX < 10 ||
       image.dpiY < 10) {
+    std::abort();
+  }
+  std::vector<std::uint8_t> page;
+  if (!folio::assemble::writePageDocument(image, 72.0, 72.0, &page) ||
+      std::memcmp(page.data(), "%PDF-1.7\n", 9) != 0) {
     std::abort();
   }
   return 0;
