@@ -128,20 +128,27 @@ TEST(ImagesJob, SavingReplacesOnlyWhatItMay) {
   writeFile(dir / "readonly.pdf", "protected");
   chmod((dir / "readonly.pdf").c_str(), 0444);
   writeFile(dir / "writable.pdf", "old");
+  // A placed JPEG, which the save reads, replaced by its own document.
+  writeFile(dir / "photo.pdf", readFile(fixturePath("orientation-1.jpg")));
   const std::pair<std::string, int> cases[] = {
-      {dir / "writable.pdf", 0},     {dir / "readonly.pdf", 34},
-      {dir / "a-directory.pdf", 34}, {dir / "no-such-folder/out.pdf", 34},
+      {dir / "writable.pdf", 0},
+      {dir / "readonly.pdf", 34},
+      {dir / "a-directory.pdf", 34},
+      {dir / "no-such-folder/out.pdf", 34},
       {"relative.pdf", 0},  // in the job's folder
+      {"./photo.pdf", 0},
   };
   for (const auto& [output, code] : cases) {
-    const RunResult r = convert(dir, {u"\u00e9t\u00e9.bmp"}, output, dir.str());
-    EXPECT_EQ(r.out, std::string("START\t1\nPROGRESS\t1\t1\t\xC3\xA9t\xC3\xA9.bmp\n") +
-                         (code ? "ERROR\tCANNOT_WRITE\n" : "DONE\t1\n"))
+    const RunResult r = convert(dir, {u"\u00e9t\u00e9.bmp", u"photo.pdf"}, output, dir.str());
+    EXPECT_EQ(r.out, std::string("START\t2\nPROGRESS\t1\t2\t\xC3\xA9t\xC3\xA9.bmp\n"
+                                 "PROGRESS\t2\t2\tphoto.pdf\n") +
+                         (code ? "ERROR\tCANNOT_WRITE\n" : "DONE\t2\n"))
         << output;
     EXPECT_EQ(r.exitCode, code) << output;
   }
-  EXPECT_EQ(readPdfPages(readFile(dir / "writable.pdf")).size(), 1u);
-  EXPECT_EQ(readPdfPages(readFile(dir / "relative.pdf")).size(), 1u);
+  EXPECT_EQ(readPdfPages(readFile(dir / "writable.pdf")).size(), 2u);
+  EXPECT_EQ(readPdfPages(readFile(dir / "relative.pdf")).size(), 2u);
+  EXPECT_EQ(readPdfPages(readFile(dir / "photo.pdf")).size(), 2u);
   EXPECT_EQ(readFile(dir / "readonly.pdf"), "protected");
   EXPECT_TRUE(fs::is_directory(dir / "a-directory.pdf"));
   EXPECT_FALSE(fs::exists(dir / "no-such-folder"));
