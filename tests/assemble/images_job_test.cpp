@@ -290,12 +290,13 @@ TEST(ImagesJob, ADocumentPast2GiBKeepsATrueTable) {
   };
   const std::string end = at(size - 40, 40);
   const std::uint64_t table = std::stoull(end.substr(end.find("startxref\r\n") + 11));
-  // One subsection: objects 0 (free), 1 to 3, and four a page.
+  // One subsection: objects 0 (free), 1 to 3, and five a page: the page,
+  // its contents, the flattened stamp's form, its appearance, the image.
   std::istringstream lines(at(table, size_t(size - table)));
   std::string word, offset, use;
   std::uint64_t count = 0;
   lines >> word >> word >> count;
-  EXPECT_EQ(count, 4u + 4 * 25);
+  EXPECT_EQ(count, 4u + 5 * 25);
   for (std::uint64_t object = 0; object < count && lines >> offset >> word >> use; ++object) {
     ASSERT_EQ(offset.size(), 10u) << object;
     if (use != "n") continue;
