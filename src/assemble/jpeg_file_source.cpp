@@ -30,8 +30,8 @@ int JpegFileSource::getBlock(void* param, unsigned long position, unsigned char*
 // thousands of pages holds no descriptor for any of them.
 bool JpegFileSource::read(std::uint64_t position, unsigned char* out, std::uint64_t size) {
   if (position > length_ || size > length_ - position) return false;
-  if (!kept_.empty()) {
-    std::memcpy(out, kept_.data() + position, static_cast<size_t>(size));
+  if (kept_) {
+    std::memcpy(out, kept_->data() + position, static_cast<size_t>(size));
     return true;
   }
   platform::File file = platform::openForReading(path_);
@@ -47,12 +47,17 @@ bool JpegFileSource::read(std::uint64_t position, unsigned char* out, std::uint6
   return true;
 }
 
-bool JpegFileSource::keepBytes() {
-  if (!kept_.empty()) return true;
-  std::vector<unsigned char> bytes(static_cast<size_t>(length_));
-  if (failed_ || !read(0, bytes.data(), length_)) return false;
+bool JpegFileSource::keepBytes(const JpegFileSource* sameFile) {
+  if (kept_) return true;
+  if (sameFile != nullptr && sameFile->kept_ && sameFile->length_ == length_ &&
+      sameFile->fingerprint_ == fingerprint_) {
+    kept_ = sameFile->kept_;
+    return true;
+  }
+  auto bytes = std::make_shared<std::vector<unsigned char>>(static_cast<size_t>(length_));
+  if (failed_ || !read(0, bytes->data(), length_)) return false;
   Fingerprint held;
-  held.add(bytes.data(), bytes.size());
+  held.add(bytes->data(), bytes->size());
   if (held.value() != fingerprint_) return false;
   kept_ = std::move(bytes);
   return true;
@@ -61,8 +66,11 @@ bool JpegFileSource::keepBytes() {
 bool JpegFileSources::keepBytesOfFileAt(const std::u16string& path) {
   const std::optional<platform::FileIdentity> target = platform::queryFileIdentity(path);
   if (!target) return true;
+  const JpegFileSource* kept = nullptr;  // a file listed many times is held once
   for (JpegFileSource& source : sources_) {
-    if (platform::queryFileIdentity(source.path()) == target && !source.keepBytes()) return false;
+    if (platform::queryFileIdentity(source.path()) != target) continue;
+    if (!source.keepBytes(kept)) return false;
+    kept = &source;
   }
   return true;
 }

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -31,8 +32,9 @@ class JpegFileSource {
   const std::u16string& path() const { return path_; }
 
   // Reads the checked bytes into memory, where later reads find them, so
-  // that the file may go; false when it no longer holds them.
-  bool keepBytes();
+  // that the file may go; false when it no longer holds them. The bytes
+  // another source of the same file kept are shared, not read again.
+  bool keepBytes(const JpegFileSource* sameFile);
 
   // Forgets that the bytes were read whole, before a save reads them again.
   void forgetWholeRead() { wholeReadMatched_ = false; }
@@ -53,7 +55,7 @@ class JpegFileSource {
   bool following_ = false;
   bool wholeReadMatched_ = false;
   bool failed_ = false;
-  std::vector<unsigned char> kept_;  // the bytes, once kept
+  std::shared_ptr<const std::vector<unsigned char>> kept_;  // the bytes, once kept
 };
 
 // Every placed JPEG of a document; addresses stay put as it grows.

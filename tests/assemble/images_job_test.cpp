@@ -128,7 +128,8 @@ TEST(ImagesJob, SavingReplacesOnlyWhatItMay) {
   writeFile(dir / "readonly.pdf", "protected");
   chmod((dir / "readonly.pdf").c_str(), 0444);
   writeFile(dir / "writable.pdf", "old");
-  // A placed JPEG, which the save reads, replaced by its own document.
+  // A placed JPEG listed twice, which the save reads, replaced by its own
+  // document.
   writeFile(dir / "photo.pdf", readFile(fixturePath("orientation-1.jpg")));
   const std::pair<std::string, int> cases[] = {
       {dir / "writable.pdf", 0},
@@ -139,16 +140,17 @@ TEST(ImagesJob, SavingReplacesOnlyWhatItMay) {
       {"./photo.pdf", 0},
   };
   for (const auto& [output, code] : cases) {
-    const RunResult r = convert(dir, {u"\u00e9t\u00e9.bmp", u"photo.pdf"}, output, dir.str());
-    EXPECT_EQ(r.out, std::string("START\t2\nPROGRESS\t1\t2\t\xC3\xA9t\xC3\xA9.bmp\n"
-                                 "PROGRESS\t2\t2\tphoto.pdf\n") +
-                         (code ? "ERROR\tCANNOT_WRITE\n" : "DONE\t2\n"))
+    const RunResult r =
+        convert(dir, {u"\u00e9t\u00e9.bmp", u"photo.pdf", u"photo.pdf"}, output, dir.str());
+    EXPECT_EQ(r.out, std::string("START\t3\nPROGRESS\t1\t3\t\xC3\xA9t\xC3\xA9.bmp\n"
+                                 "PROGRESS\t2\t3\tphoto.pdf\nPROGRESS\t3\t3\tphoto.pdf\n") +
+                         (code ? "ERROR\tCANNOT_WRITE\n" : "DONE\t3\n"))
         << output;
     EXPECT_EQ(r.exitCode, code) << output;
   }
-  EXPECT_EQ(readPdfPages(readFile(dir / "writable.pdf")).size(), 2u);
-  EXPECT_EQ(readPdfPages(readFile(dir / "relative.pdf")).size(), 2u);
-  EXPECT_EQ(readPdfPages(readFile(dir / "photo.pdf")).size(), 2u);
+  EXPECT_EQ(readPdfPages(readFile(dir / "writable.pdf")).size(), 3u);
+  EXPECT_EQ(readPdfPages(readFile(dir / "relative.pdf")).size(), 3u);
+  EXPECT_EQ(readPdfPages(readFile(dir / "photo.pdf")).size(), 3u);
   EXPECT_EQ(readFile(dir / "readonly.pdf"), "protected");
   EXPECT_TRUE(fs::is_directory(dir / "a-directory.pdf"));
   EXPECT_FALSE(fs::exists(dir / "no-such-folder"));
