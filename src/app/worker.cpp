@@ -22,16 +22,23 @@ using protocol::JobResult;
 namespace results = protocol::results;
 
 // The final line the run owes its caller should a library abort the process
-// (PDFium does when its memory runs out): written whole by the handler,
-// which then ends the process with its code. Null once the run's own final
+// (PDFium does when its memory runs out, with a trap instruction that the
+// system reports as SIGTRAP or SIGILL; others call abort): written whole by
+// the handler, which then ends the process with its code. Null once the run's own final
 // line is on its way. A page still being written has no name and goes with
 // the process; one named a moment before, while its report waits for the
 // job's thread, stays unreported.
 std::atomic<const std::string*> lineOwedOnAbort{nullptr};
 
-void endWithOwedLine(int) {
+void endWithOwedLine(int signal) {
   const std::string* line = lineOwedOnAbort.load();
-  if (line == nullptr) return;   // the abort then ends the process as it would have
+  if (line == nullptr) {
+    // The signal then ends the process as it would have; returning from a
+    // trap would run the trapping instruction again, without end.
+    std::signal(signal, SIG_DFL);
+    std::raise(signal);
+    return;
+  }
   protocol::writeStdout(*line);  // allocates nothing: fit for a signal handler
   std::_Exit(results::unknown.code);
 }
@@ -39,7 +46,7 @@ void endWithOwedLine(int) {
 void oweFinalLineOnAbort() {
   static const std::string line = protocol::makeErrorLine(results::unknown.name);
   lineOwedOnAbort = &line;
-  std::signal(SIGABRT, endWithOwedLine);
+  for (const int signal : {SIGABRT, SIGTRAP, SIGILL}) std::signal(signal, endWithOwedLine);
 }
 
 int fail(const protocol::Result& result) {

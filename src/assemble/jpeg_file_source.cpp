@@ -1,5 +1,7 @@
 #include "assemble/jpeg_file_source.h"
 
+#include <cstring>
+#include <optional>
 #include <utility>
 
 #include "platform/files.h"
@@ -28,6 +30,10 @@ int JpegFileSource::getBlock(void* param, unsigned long position, unsigned char*
 // thousands of pages holds no descriptor for any of them.
 bool JpegFileSource::read(std::uint64_t position, unsigned char* out, std::uint64_t size) {
   if (position > length_ || size > length_ - position) return false;
+  if (kept_) {
+    std::memcpy(out, kept_->data() + position, static_cast<size_t>(size));
+    return true;
+  }
   platform::File file = platform::openForReading(path_);
   if (!file.isOpen()) return false;
   while (size > 0) {
@@ -37,6 +43,34 @@ bool JpegFileSource::read(std::uint64_t position, unsigned char* out, std::uint6
     position += got;
     out += got;
     size -= got;
+  }
+  return true;
+}
+
+bool JpegFileSource::keepBytes(const JpegFileSource* sameFile) {
+  if (kept_) return true;
+  if (sameFile != nullptr && sameFile->kept_ && sameFile->length_ == length_ &&
+      sameFile->fingerprint_ == fingerprint_) {
+    kept_ = sameFile->kept_;
+    return true;
+  }
+  auto bytes = std::make_shared<std::vector<unsigned char>>(static_cast<size_t>(length_));
+  if (failed_ || !read(0, bytes->data(), length_)) return false;
+  Fingerprint held;
+  held.add(bytes->data(), bytes->size());
+  if (held.value() != fingerprint_) return false;
+  kept_ = std::move(bytes);
+  return true;
+}
+
+bool JpegFileSources::keepBytesOfFileAt(const std::u16string& path) {
+  const std::optional<platform::FileIdentity> target = platform::queryFileIdentity(path);
+  if (!target) return true;
+  const JpegFileSource* kept = nullptr;  // a file listed many times is held once
+  for (JpegFileSource& source : sources_) {
+    if (platform::queryFileIdentity(source.path()) != target) continue;
+    if (!source.keepBytes(kept)) return false;
+    kept = &source;
   }
   return true;
 }

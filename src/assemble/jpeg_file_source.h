@@ -7,7 +7,9 @@
 
 #include <cstdint>
 #include <deque>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "assemble/fingerprint.h"
 #include "pdfium/fpdf_api.h"
@@ -26,6 +28,13 @@ class JpegFileSource {
 
   // False once a read found the file shorter, unreadable or different.
   bool unchanged() const { return !failed_; }
+
+  const std::u16string& path() const { return path_; }
+
+  // Reads the checked bytes into memory, where later reads find them, so
+  // that the file may go; false when it no longer holds them. The bytes
+  // another source of the same file kept are shared, not read again.
+  bool keepBytes(const JpegFileSource* sameFile);
 
   // Forgets that the bytes were read whole, before a save reads them again.
   void forgetWholeRead() { wholeReadMatched_ = false; }
@@ -46,6 +55,7 @@ class JpegFileSource {
   bool following_ = false;
   bool wholeReadMatched_ = false;
   bool failed_ = false;
+  std::shared_ptr<const std::vector<unsigned char>> kept_;  // the bytes, once kept
 };
 
 // Every placed JPEG of a document; addresses stay put as it grows.
@@ -57,6 +67,11 @@ class JpegFileSources {
   void forgetWholeReads() {
     for (JpegFileSource& s : sources_) s.forgetWholeRead();
   }
+  // Keeps in memory the bytes of every placed file that is the file at
+  // path, which the save is about to remove: the document still reads
+  // them. False when one no longer holds what was checked.
+  bool keepBytesOfFileAt(const std::u16string& path);
+
   // After a save: whether every file was read whole and held what was checked.
   bool allReadWholeAndMatched() const {
     for (const JpegFileSource& s : sources_) {

@@ -13,7 +13,11 @@ int writeBlockToFile(FPDF_FILEWRITE* header, const void* data, unsigned long siz
 protocol::Result savePdfToFile(FPDF_DOCUMENT document, const std::u16string& outputPath,
                                JpegFileSources* sources) {
   // A file already at the path is replaced; one that is protected stays and
-  // makes the naming below fail.
+  // makes the naming below fail. It may be a placed JPEG of this very
+  // document, read only by the save: its bytes are taken first.
+  if (sources != nullptr && !sources->keepBytesOfFileAt(outputPath)) {
+    return results::imageReadFailed;
+  }
   platform::deleteFile(outputPath);
   // Where the file system cannot hold a file without a name, the document is
   // written in place; either way a failure leaves nothing at the path.

@@ -87,6 +87,17 @@ class File {
 // is no such file or the system cannot tell.
 std::optional<std::uint64_t> queryFileSize(const std::u16string& path);
 
+// What tells one file from another: two paths give the same identity
+// exactly when they lead (through any links) to the same file.
+struct FileIdentity {
+  std::uint64_t device = 0;
+  std::uint64_t number = 0;
+  bool operator==(const FileIdentity&) const = default;
+};
+
+// The identity of the file at path; none when there is no such file.
+std::optional<FileIdentity> queryFileIdentity(const std::u16string& path);
+
 // Opens an existing regular file for reading. Directories, pipes and devices
 // are refused: reading them could block the worker or never end.
 File openForReading(const std::u16string& path);

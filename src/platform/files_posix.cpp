@@ -55,6 +55,13 @@ std::optional<std::uint64_t> queryFileSize(const std::u16string& path) {
   return static_cast<std::uint64_t>(st.st_size);
 }
 
+std::optional<FileIdentity> queryFileIdentity(const std::u16string& path) {
+  const auto native = nativePath(path);
+  struct stat st;
+  if (!native || stat(native->c_str(), &st) != 0) return std::nullopt;
+  return FileIdentity{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
+}
+
 size_t File::readSome(void* buffer, size_t size) {
   if (!isOpen()) return 0;
   for (;;) {

@@ -30,6 +30,20 @@ std::optional<std::uint64_t> queryFileSize(const std::u16string& path) {
   return (std::uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow;
 }
 
+std::optional<FileIdentity> queryFileIdentity(const std::u16string& path) {
+  // Opened for no access at all: only its attributes are read.
+  const HANDLE handle = CreateFileW(win::systemPath(path).c_str(), 0,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return std::nullopt;
+  BY_HANDLE_FILE_INFORMATION info;
+  const bool known = GetFileInformationByHandle(handle, &info) != 0;
+  CloseHandle(handle);
+  if (!known) return std::nullopt;
+  return FileIdentity{info.dwVolumeSerialNumber,
+                      (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow};
+}
+
 size_t File::readSome(void* buffer, size_t size) {
   if (!isOpen()) return 0;
   DWORD read = 0;

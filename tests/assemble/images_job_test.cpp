@@ -128,20 +128,29 @@ TEST(ImagesJob, SavingReplacesOnlyWhatItMay) {
   writeFile(dir / "readonly.pdf", "protected");
   chmod((dir / "readonly.pdf").c_str(), 0444);
   writeFile(dir / "writable.pdf", "old");
+  // A placed JPEG listed twice, which the save reads, replaced by its own
+  // document.
+  writeFile(dir / "photo.pdf", readFile(fixturePath("orientation-1.jpg")));
   const std::pair<std::string, int> cases[] = {
-      {dir / "writable.pdf", 0},     {dir / "readonly.pdf", 34},
-      {dir / "a-directory.pdf", 34}, {dir / "no-such-folder/out.pdf", 34},
+      {dir / "writable.pdf", 0},
+      {dir / "readonly.pdf", 34},
+      {dir / "a-directory.pdf", 34},
+      {dir / "no-such-folder/out.pdf", 34},
       {"relative.pdf", 0},  // in the job's folder
+      {"./photo.pdf", 0},
   };
   for (const auto& [output, code] : cases) {
-    const RunResult r = convert(dir, {u"\u00e9t\u00e9.bmp"}, output, dir.str());
-    EXPECT_EQ(r.out, std::string("START\t1\nPROGRESS\t1\t1\t\xC3\xA9t\xC3\xA9.bmp\n") +
-                         (code ? "ERROR\tCANNOT_WRITE\n" : "DONE\t1\n"))
+    const RunResult r =
+        convert(dir, {u"\u00e9t\u00e9.bmp", u"photo.pdf", u"photo.pdf"}, output, dir.str());
+    EXPECT_EQ(r.out, std::string("START\t3\nPROGRESS\t1\t3\t\xC3\xA9t\xC3\xA9.bmp\n"
+                                 "PROGRESS\t2\t3\tphoto.pdf\nPROGRESS\t3\t3\tphoto.pdf\n") +
+                         (code ? "ERROR\tCANNOT_WRITE\n" : "DONE\t3\n"))
         << output;
     EXPECT_EQ(r.exitCode, code) << output;
   }
-  EXPECT_EQ(readPdfPages(readFile(dir / "writable.pdf")).size(), 1u);
-  EXPECT_EQ(readPdfPages(readFile(dir / "relative.pdf")).size(), 1u);
+  EXPECT_EQ(readPdfPages(readFile(dir / "writable.pdf")).size(), 3u);
+  EXPECT_EQ(readPdfPages(readFile(dir / "relative.pdf")).size(), 3u);
+  EXPECT_EQ(readPdfPages(readFile(dir / "photo.pdf")).size(), 3u);
   EXPECT_EQ(readFile(dir / "readonly.pdf"), "protected");
   EXPECT_TRUE(fs::is_directory(dir / "a-directory.pdf"));
   EXPECT_FALSE(fs::exists(dir / "no-such-folder"));
@@ -283,12 +292,13 @@ TEST(ImagesJob, ADocumentPast2GiBKeepsATrueTable) {
   };
   const std::string end = at(size - 40, 40);
   const std::uint64_t table = std::stoull(end.substr(end.find("startxref\r\n") + 11));
-  // One subsection: objects 0 (free), 1 to 3, and four a page.
+  // One subsection: objects 0 (free), 1 to 3, and five a page: the page,
+  // its contents, the flattened stamp's form, its appearance, the image.
   std::istringstream lines(at(table, size_t(size - table)));
   std::string word, offset, use;
   std::uint64_t count = 0;
   lines >> word >> word >> count;
-  EXPECT_EQ(count, 4u + 4 * 25);
+  EXPECT_EQ(count, 4u + 5 * 25);
   for (std::uint64_t object = 0; object < count && lines >> offset >> word >> use; ++object) {
     ASSERT_EQ(offset.size(), 10u) << object;
     if (use != "n") continue;

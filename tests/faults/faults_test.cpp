@@ -409,17 +409,21 @@ TEST(Faults, ImagesJobUnderLimitsAndFailingCalls) {
     EXPECT_EQ(fs::exists(pdf), code == 0) << what;
     fs::remove(pdf);
   }
-  // A library that aborts the process (PDFium, when its memory runs out).
+  // A library that aborts the process (PDFium, when its memory runs out,
+  // traps: SIGTRAP here).
   writeRawList(dir / "many.list", std::vector<std::u16string>(10000, wide(fixturePath("dot.bmp"))));
-  const RunResult r = runFolio(
-      {"--images", dir / "many.list", "--output", pdf},
-      {.wrapper = {"sh", "-c",
-                   "\"$0\" \"$@\" >" + dir / "o" + " & until grep -q PROGRESS " + dir / "o" +
-                       "; do sleep 0.05; done; kill -ABRT $!; wait $!; s=$?; cat " + dir / "o" +
-                       "; exit $s"}});
-  EXPECT_TRUE(r.out.ends_with("\nERROR\tUNKNOWN\n")) << r.out.size();
-  EXPECT_EQ(r.exitCode, 50);
-  EXPECT_FALSE(fs::exists(pdf));
+  for (const std::string signal : {"ABRT", "TRAP", "ILL"}) {
+    const RunResult r =
+        runFolio({"--images", dir / "many.list", "--output", pdf},
+                 {.wrapper = {"sh", "-c",
+                              "rm -f " + dir / "o" + "; \"$0\" \"$@\" >" + dir / "o" +
+                                  " & until grep -q PROGRESS " + dir / "o" +
+                                  "; do sleep 0.05; done; kill -" + signal +
+                                  " $!; wait $!; s=$?; cat " + dir / "o" + "; exit $s"}});
+    EXPECT_TRUE(r.out.ends_with("\nERROR\tUNKNOWN\n")) << signal << r.out.size();
+    EXPECT_EQ(r.exitCode, 50) << signal;
+    EXPECT_FALSE(fs::exists(pdf)) << signal;
+  }
 }
 
 // A disk filled to the last byte before the job starts, and one with room
