@@ -9,6 +9,7 @@
 #include <atomic>
 #include <climits>
 #include <cstring>
+#include <exception>
 
 #include "platform/win_support.h"
 
@@ -20,13 +21,16 @@ using platform::win::ComPtr;
 // A write-only, forward-only stream over a PngSink. It lives on the stack of
 // one encoding; the encoder only ever holds it for that long. It remembers
 // why a write failed, because an encoder may pass on its own status instead
-// of the stream's.
+// of the stream's. What the sink throws is kept too, never let through the
+// imaging component's frames (no exception may cross them: the process
+// would end at once), and thrown again once the encoder is gone.
 class SinkStream final : public IStream {
  public:
   explicit SinkStream(const PngSink& sink) : sink_(sink) {}
   virtual ~SinkStream() = default;
 
   IoStatus failure() const { return failure_; }
+  std::exception_ptr thrown() const { return thrown_; }
 
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
     if (out == nullptr) return E_POINTER;
@@ -49,7 +53,13 @@ class SinkStream final : public IStream {
     if (written) *written = 0;
     if (failure_ != IoStatus::ok) return E_FAIL;
     if (size == 0) return S_OK;
-    failure_ = sink_(static_cast<const std::uint8_t*>(data), size);
+    try {
+      failure_ = sink_(static_cast<const std::uint8_t*>(data), size);
+    } catch (...) {
+      thrown_ = std::current_exception();
+      failure_ = IoStatus::other;
+      return E_FAIL;
+    }
     if (failure_ == IoStatus::diskFull) return STG_E_MEDIUMFULL;
     if (failure_ != IoStatus::ok) return STG_E_WRITEFAULT;
     position_ += size;
@@ -98,6 +108,7 @@ class SinkStream final : public IStream {
   std::atomic<ULONG> references_{1};
   ULONGLONG position_ = 0;
   IoStatus failure_ = IoStatus::ok;
+  std::exception_ptr thrown_;
 };
 
 // The encoding proper, each step only when the one before succeeded; every
@@ -156,6 +167,7 @@ IoStatus encodePng(const BgrImage& image, const PngSink& sink, const PngSettings
   }
   SinkStream stream(sink);
   const HRESULT status = encodeFrame(&stream, image);
+  if (stream.thrown()) std::rethrow_exception(stream.thrown());
   if (SUCCEEDED(status)) return IoStatus::ok;
   if (stream.failure() != IoStatus::ok) return stream.failure();
   return platform::win::statusOfResult(status);
