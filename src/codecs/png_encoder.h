@@ -1,5 +1,6 @@
 // The PNG encoder the page writer stands on: 8-bit truecolour without alpha,
-// 144 dots per inch recorded in the file, from rows of blue, green, red bytes.
+// rows not interlaced, 144 dots per inch recorded in the file, from rows of
+// blue, green, red bytes.
 #pragma once
 
 #include <cstddef>

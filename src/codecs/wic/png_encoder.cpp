@@ -138,6 +138,15 @@ HRESULT encodeFrame(IStream* target, const BgrImage& image) {
   const ComPtr<IWICBitmapFrameEncode> frame(rawFrame);
   const ComPtr<IPropertyBag2> options(rawOptions);
 
+  // Rows in order, as every reader of the deflated data takes them (a page
+  // document's image keeps them as they are): never interlaced, which is the
+  // encoder's default, asked for all the same.
+  PROPBAG2 interlace{};
+  interlace.pstrName = const_cast<LPOLESTR>(L"InterlaceOption");
+  VARIANT no{};
+  no.vt = VT_BOOL;
+  no.boolVal = VARIANT_FALSE;
+  if (FAILED(status = options->Write(1, &interlace, &no))) return status;
   if (FAILED(status = frame->Initialize(options.get()))) return status;
   if (FAILED(status = frame->SetSize(image.width, image.height))) return status;
   if (FAILED(status = frame->SetResolution(144.0, 144.0))) return status;
