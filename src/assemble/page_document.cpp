@@ -17,10 +17,23 @@ std::uint32_t be32(const std::uint8_t* p) {
          p[3];
 }
 
+// Whether a PNG file's header says what the image object says of its data:
+// width by height pixels of 8-bit red, green, blue, the rows in order, each
+// with its filter byte.
+bool holdsRowsAsPlaced(const Bytes& png, std::uint32_t width, std::uint32_t height) {
+  constexpr std::uint8_t kHeader[] = {0, 0, 0, 13, 'I', 'H', 'D', 'R'};
+  // Bit depth, colour type, compression, filter method, interlace method.
+  constexpr std::uint8_t kForm[] = {8, 2, 0, 0, 0};
+  return png.size() >= 29 && std::memcmp(png.data() + 8, kHeader, 8) == 0 &&
+         be32(png.data() + 16) == width && be32(png.data() + 20) == height &&
+         std::memcmp(png.data() + 24, kForm, 5) == 0;
+}
+
 // The deflated rows of a PNG file: its IDAT chunks' data, joined, moved to
 // the front of png in place. False when the file is not laid out as the
 // encoder lays it out.
-bool keepImageData(Bytes* png) {
+bool keepImageData(Bytes* png, std::uint32_t width, std::uint32_t height) {
+  if (!holdsRowsAsPlaced(*png, width, height)) return false;
   constexpr size_t kSignature = 8;
   size_t at = kSignature, kept = 0;
   bool ended = false;
@@ -60,7 +73,9 @@ bool writePageDocument(const DecodedImage& image, double pageWidth, double pageH
           rows.insert(rows.end(), data, data + size);
           return codecs::IoStatus::ok;
         });
-    if (encoded != codecs::IoStatus::ok || !keepImageData(&rows)) return false;
+    if (encoded != codecs::IoStatus::ok || !keepImageData(&rows, image.width, image.height)) {
+      return false;
+    }
 
     const std::string w = number(pageWidth), h = number(pageHeight);
     const std::string columns = std::to_string(image.width);
