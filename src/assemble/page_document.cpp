@@ -17,10 +17,23 @@ std::uint32_t be32(const std::uint8_t* p) {
          p[3];
 }
 
+// Whether the PNG file at png says what the image object says of its data:
+// width by height pixels of 8-bit red, green, blue, the rows in order, each
+// with its filter byte.
+bool holdsRowsAsPlaced(const std::uint8_t* png, size_t size, std::uint32_t width,
+                       std::uint32_t height) {
+  constexpr std::uint8_t kHeader[] = {0, 0, 0, 13, 'I', 'H', 'D', 'R'};
+  // Bit depth, colour type, compression, filter method, interlace method.
+  constexpr std::uint8_t kForm[] = {8, 2, 0, 0, 0};
+  return size >= 29 && std::memcmp(png + 8, kHeader, 8) == 0 && be32(png + 16) == width &&
+         be32(png + 20) == height && std::memcmp(png + 24, kForm, 5) == 0;
+}
+
 // Keeps of the PNG file that starts at from in bytes only its IDAT chunks'
 // data, joined, moved down in place. False when the file is not laid out as
-// the encoder lays it out.
-bool keepImageData(Bytes* bytes, size_t from) {
+// the encoder lays it out, or holds other rows than the image object says.
+bool keepImageData(Bytes* bytes, size_t from, std::uint32_t width, std::uint32_t height) {
+  if (!holdsRowsAsPlaced(bytes->data() + from, bytes->size() - from, width, height)) return false;
   constexpr size_t kSignature = 8;
   size_t at = from + kSignature, kept = from;
   bool ended = false;
@@ -88,7 +101,8 @@ bool writePageDocument(const DecodedImage& image, double pageWidth, double pageH
           out->insert(out->end(), data, data + size);
           return codecs::IoStatus::ok;
         });
-    if (encoded != codecs::IoStatus::ok || !keepImageData(out, start)) return false;
+    if (encoded != codecs::IoStatus::ok || !keepImageData(out, start, image.width, image.height))
+      return false;
     const size_t length = out->size() - start;
 
     const std::string content = "q " + w + " 0 0 " + h + " 0 0 cm /Im0 Do Q";

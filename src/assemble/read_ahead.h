@@ -82,8 +82,11 @@ std::uint64_t preparingCost(const UprightFrame& upright);
 class ReadAhead {
  public:
   // The decoding memory that images read ahead may take together; the image
-  // the job waits for is read whatever it costs.
-  static constexpr std::uint64_t kBudget = std::uint64_t{512} << 20;
+  // the job waits for is read whatever it costs. A 32-bit process has 2 GiB
+  // of addresses in all, in which the largest image takes 448 MiB to prepare
+  // and its page more on its way into the document; two of them read side
+  // by side did not fit there, so no image that large is read ahead.
+  static constexpr std::uint64_t kBudget = std::uint64_t{sizeof(void*) < 8 ? 128u : 512u} << 20;
 
   ReadAhead(const std::vector<std::u16string>& images, const codecs::ImagingFactory& factory);
   ~ReadAhead();

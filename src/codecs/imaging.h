@@ -90,7 +90,8 @@ class ImageFrame {
 };
 
 // The codecs' shared state for one job, created once and handed to every
-// decode of that job.
+// decode of that job. openFirstFrame may be called on several threads at
+// once, each with the imaging runtime set up; a frame is used on one thread.
 class ImagingFactory {
  public:
   virtual ~ImagingFactory() = default;

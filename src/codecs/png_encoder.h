@@ -1,5 +1,6 @@
 // The PNG encoder the page writer stands on: 8-bit truecolour without alpha,
-// 144 dots per inch recorded in the file, from rows of blue, green, red bytes.
+// rows not interlaced, 144 dots per inch recorded in the file, from rows of
+// blue, green, red bytes.
 #pragma once
 
 #include <cstddef>
@@ -42,7 +43,8 @@ struct PngSettings {
 };
 
 // Receives the bytes of the PNG file in order; answers how writing them
-// went. The first answer that is not ok ends the encoding with it.
+// went. The first answer that is not ok ends the encoding with it; what it
+// throws ends the encoding too and reaches encodePng's caller.
 using PngSink = std::function<IoStatus(const std::uint8_t* data, size_t size)>;
 
 // Encodes the image as one PNG file and hands its bytes to sink, a piece at a

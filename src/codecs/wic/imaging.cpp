@@ -283,6 +283,13 @@ class WicFactory final : public ImagingFactory {
 
 }  // namespace
 
+// One factory serves every thread of the job at once. It is made on the
+// job's thread, which joined the multithreaded apartment before the job, and
+// every thread that opens images joins it too (initImagingRuntime); objects
+// made there may be called by any number of its threads concurrently,
+// without marshalling, and since Windows 7 the imaging component and all
+// its in-box codecs are built for that. Each decoder and frame the factory
+// gives stays with the one thread that opened it.
 std::unique_ptr<ImagingFactory> createImagingFactory() {
   IWICImagingFactory* raw = nullptr;
   if (FAILED(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,

@@ -9,6 +9,7 @@
 #include <atomic>
 #include <climits>
 #include <cstring>
+#include <exception>
 
 #include "platform/win_support.h"
 
@@ -20,13 +21,16 @@ using platform::win::ComPtr;
 // A write-only, forward-only stream over a PngSink. It lives on the stack of
 // one encoding; the encoder only ever holds it for that long. It remembers
 // why a write failed, because an encoder may pass on its own status instead
-// of the stream's.
+// of the stream's. What the sink throws is kept too, never let through the
+// imaging component's frames (no exception may cross them: the process
+// would end at once), and thrown again once the encoder is gone.
 class SinkStream final : public IStream {
  public:
   explicit SinkStream(const PngSink& sink) : sink_(sink) {}
   virtual ~SinkStream() = default;
 
   IoStatus failure() const { return failure_; }
+  std::exception_ptr thrown() const { return thrown_; }
 
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
     if (out == nullptr) return E_POINTER;
@@ -49,7 +53,13 @@ class SinkStream final : public IStream {
     if (written) *written = 0;
     if (failure_ != IoStatus::ok) return E_FAIL;
     if (size == 0) return S_OK;
-    failure_ = sink_(static_cast<const std::uint8_t*>(data), size);
+    try {
+      failure_ = sink_(static_cast<const std::uint8_t*>(data), size);
+    } catch (...) {
+      thrown_ = std::current_exception();
+      failure_ = IoStatus::other;
+      return E_FAIL;
+    }
     if (failure_ == IoStatus::diskFull) return STG_E_MEDIUMFULL;
     if (failure_ != IoStatus::ok) return STG_E_WRITEFAULT;
     position_ += size;
@@ -98,6 +108,7 @@ class SinkStream final : public IStream {
   std::atomic<ULONG> references_{1};
   ULONGLONG position_ = 0;
   IoStatus failure_ = IoStatus::ok;
+  std::exception_ptr thrown_;
 };
 
 // The encoding proper, each step only when the one before succeeded; every
@@ -127,6 +138,15 @@ HRESULT encodeFrame(IStream* target, const BgrImage& image) {
   const ComPtr<IWICBitmapFrameEncode> frame(rawFrame);
   const ComPtr<IPropertyBag2> options(rawOptions);
 
+  // Rows in order, as every reader of the deflated data takes them (a page
+  // document's image keeps them as they are): never interlaced, which is the
+  // encoder's default, asked for all the same.
+  PROPBAG2 interlace{};
+  interlace.pstrName = const_cast<LPOLESTR>(L"InterlaceOption");
+  VARIANT no{};
+  no.vt = VT_BOOL;
+  no.boolVal = VARIANT_FALSE;
+  if (FAILED(status = options->Write(1, &interlace, &no))) return status;
   if (FAILED(status = frame->Initialize(options.get()))) return status;
   if (FAILED(status = frame->SetSize(image.width, image.height))) return status;
   if (FAILED(status = frame->SetResolution(144.0, 144.0))) return status;
@@ -156,6 +176,7 @@ IoStatus encodePng(const BgrImage& image, const PngSink& sink, const PngSettings
   }
   SinkStream stream(sink);
   const HRESULT status = encodeFrame(&stream, image);
+  if (stream.thrown()) std::rethrow_exception(stream.thrown());
   if (SUCCEEDED(status)) return IoStatus::ok;
   if (stream.failure() != IoStatus::ok) return stream.failure();
   return platform::win::statusOfResult(status);
