@@ -109,7 +109,11 @@ std::optional<JobResult> buildPage(FPDF_DOCUMENT document, const codecs::Imaging
         break;
     }
     // The rare JPEG that PDFium reads otherwise than libjpeg: decoded here,
-    // within the memory its image already holds.
+    // within the memory its image already holds, once its file is found to
+    // hold still what was checked (a file swapped for another picture since
+    // would make that one's page). No page reads it at the save.
+    if (!source.readWholeNow()) return makeErrorResult(results::imageReadFailed);
+    sources->dropLast();
     const std::unique_ptr<codecs::ImageFrame> frame = factory.openFirstFrame(path);
     DecodedImage decoded;
     if (!frame || !decodeFrame(frame.get(), &decoded)) {

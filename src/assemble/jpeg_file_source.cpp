@@ -1,8 +1,10 @@
 #include "assemble/jpeg_file_source.h"
 
 #include <cstring>
+#include <new>
 #include <optional>
 #include <utility>
+#include <vector>
 
 #include "platform/files.h"
 
@@ -18,12 +20,29 @@ int JpegFileSource::getBlock(void* param, unsigned long position, unsigned char*
                              unsigned long size) {
   auto& source = *static_cast<JpegFileSource*>(param);
   if (source.failed_) return 0;
-  if (!source.read(position, out, size)) {
+  // Nothing may be thrown through PDFium's frames.
+  try {
+    if (!source.read(position, out, size)) {
+      source.failed_ = true;
+      return 0;
+    }
+  } catch (...) {
     source.failed_ = true;
     return 0;
   }
   source.follow(position, out, size);
   return source.failed_ ? 0 : 1;
+}
+
+bool JpegFileSource::readWholeNow() {
+  try {
+    std::vector<unsigned char> bytes(static_cast<size_t>(length_));
+    forgetWholeRead();
+    return getBlock(this, 0, bytes.data(), static_cast<unsigned long>(length_)) == 1 &&
+           readWholeAndMatched();
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
 }
 
 // The file is opened for each read and closed after it: a document of

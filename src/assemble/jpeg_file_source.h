@@ -29,6 +29,9 @@ class JpegFileSource {
   // False once a read found the file shorter, unreadable or different.
   bool unchanged() const { return !failed_; }
 
+  // Reads the bytes whole, now: whether they are still those checked.
+  bool readWholeNow();
+
   const std::u16string& path() const { return path_; }
 
   // Reads the checked bytes into memory, where later reads find them, so
@@ -64,6 +67,8 @@ class JpegFileSources {
   JpegFileSource& add(std::u16string path, std::uint64_t length, std::uint64_t fingerprint) {
     return sources_.emplace_back(std::move(path), length, fingerprint);
   }
+  // Forgets the source added last, which no page took.
+  void dropLast() { sources_.pop_back(); }
   void forgetWholeReads() {
     for (JpegFileSource& s : sources_) s.forgetWholeRead();
   }
