@@ -134,28 +134,27 @@ JobResult convertImagesToPdf(const std::vector<std::u16string>& images,
   if (images.empty()) return makeErrorResult(results::imageReadFailed);
   const int total = static_cast<int>(images.size());
 
-  pdfium::LibraryScope library;
   const std::unique_ptr<codecs::ImagingFactory> factory = codecs::createImagingFactory();
   if (!factory) return makeErrorResult(results::imageReadFailed);
+  // The first images are read while PDFium sets itself up. The first failure
+  // ends the job as if no later image had been read: the read-ahead stops,
+  // and what it read goes unused.
+  std::optional<ReadAhead> readAhead(std::in_place, images, *factory);
+  pdfium::LibraryScope library;
   // The files of placed JPEGs, read at the save: they outlive the document.
   JpegFileSources sources;
   pdfium::ScopedDocument document(FPDF_CreateNewDocument());
   if (!document) return makeErrorResult(results::pdfCreateFailed);
 
   if (progress) progress(0, total, std::string());
-
-  {
-    // The first failure ends the job as if no later image had been read:
-    // the read-ahead stops, and what it read goes unused.
-    ReadAhead readAhead(images, *factory);
-    for (int i = 0; i < total; ++i) {
-      if (auto failure =
-              buildPage(document.get(), *factory, images[i], i, readAhead.take(i), &sources)) {
-        return *failure;
-      }
-      if (progress) progress(i + 1, total, displayNameOf(images[i]));
+  for (int i = 0; i < total; ++i) {
+    if (auto failure =
+            buildPage(document.get(), *factory, images[i], i, readAhead->take(i), &sources)) {
+      return *failure;
     }
+    if (progress) progress(i + 1, total, displayNameOf(images[i]));
   }
+  readAhead.reset();  // its threads end before the save begins
 
   // Nothing is written at the output path before every page is built.
   const protocol::Result saved = savePdfToFile(document.get(), outputPath, &sources);
