@@ -46,7 +46,11 @@ void endWithOwedLine(int signal) {
 void oweFinalLineOnAbort() {
   static const std::string line = protocol::makeErrorLine(results::unknown.name);
   lineOwedOnAbort = &line;
-  for (const int signal : {SIGABRT, SIGTRAP, SIGILL}) std::signal(signal, endWithOwedLine);
+  std::signal(SIGABRT, endWithOwedLine);
+  std::signal(SIGILL, endWithOwedLine);
+#ifdef SIGTRAP  // a POSIX signal; Windows reports a trap as an exception
+  std::signal(SIGTRAP, endWithOwedLine);
+#endif
 }
 
 int fail(const protocol::Result& result) {
