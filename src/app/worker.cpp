@@ -10,6 +10,7 @@
 #include "codecs/imaging.h"
 #include "platform/console.h"
 #include "platform/files.h"
+#include "platform/new_file.h"
 #include "protocol/image_list.h"
 #include "protocol/job_result.h"
 #include "protocol/status_lines.h"
@@ -31,6 +32,8 @@ namespace results = protocol::results;
 std::atomic<const std::string*> lineOwedOnAbort{nullptr};
 
 void endWithOwedLine(int signal) {
+  // A document or page being written goes, as a failure leaves nothing.
+  platform::removeUnfinishedNewFiles();
   const std::string* line = lineOwedOnAbort.load();
   if (line == nullptr) {
     // The signal then ends the process as it would have; returning from a

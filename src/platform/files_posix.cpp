@@ -1,10 +1,14 @@
 #include <errno.h>
 #include <fcntl.h>
+#include <limits.h>
 #include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdint>
+#include <cstring>
+#include <iterator>
 #include <utility>
 
 #include "platform/files.h"
@@ -132,6 +136,40 @@ bool deleteFile(const std::u16string& path) {
   return unlink(native->c_str()) == 0;
 }
 
+namespace {
+
+// The new files not yet complete under the target's name, where the handler
+// of a signal that ends the process finds them: it removes each of their
+// names that is still the very file, with calls that are safe there. A file
+// given the target's name is complete and stays, as its holder's caller
+// decides whether to keep it. A slot is 0 when free, 1 while its
+// owner fills it and 2 when it holds a file. A job writes one file at a
+// time, so a few slots are plenty; a file that finds none stays, as every
+// file did before.
+struct Unfinished {
+  std::atomic<int> state{0};
+  int directory = -1;
+  dev_t device = 0;
+  ino_t inode = 0;
+  char names[2][NAME_MAX + 1] = {};  // the target's and the temporary name, or an empty one
+};
+Unfinished unfinished[4];
+
+}  // namespace
+
+void removeUnfinishedNewFiles() {
+  for (Unfinished& u : unfinished) {
+    if (u.state.load() != 2) continue;
+    for (const char* name : u.names) {
+      struct stat st;
+      if (name[0] != '\0' && fstatat(u.directory, name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+          st.st_dev == u.device && st.st_ino == u.inode) {
+        unlinkat(u.directory, name, 0);
+      }
+    }
+  }
+}
+
 // A new file lives in a folder held open for the whole of its life: its names
 // are given, checked and taken back relative to that folder, and the folder
 // is synced through it, so a folder that cannot be opened fails the file
@@ -146,6 +184,7 @@ struct NewFile::State {
   bool temporaryGiven = false;  // whether each name is, as far as we know, ours on the disk
   bool nameGiven = false;
   bool kept = false;
+  int slot = -1;  // in unfinished, from its creation until it has the target's name
 
   // Whether that name in the folder is still this very file: another run's
   // clean-up may have removed it and put its own file there.
@@ -159,11 +198,30 @@ struct NewFile::State {
     if (given && isOurs(entry)) unlinkat(directory, entry.c_str(), 0);
     given = false;
   }
+  void watch() {
+    if (name.size() > NAME_MAX || temporary.size() > NAME_MAX) return;
+    for (int i = 0; slot < 0 && i < static_cast<int>(std::size(unfinished)); ++i) {
+      int free = 0;
+      if (unfinished[i].state.compare_exchange_strong(free, 1)) slot = i;
+    }
+    if (slot < 0) return;
+    Unfinished& u = unfinished[slot];
+    u.directory = directory;
+    u.device = device;
+    u.inode = inode;
+    std::memcpy(u.names[0], name.c_str(), name.size() + 1);
+    std::memcpy(u.names[1], temporary.c_str(), temporary.size() + 1);
+    u.state = 2;
+  }
+  void unwatch() {
+    if (slot >= 0) unfinished[std::exchange(slot, -1)].state = 0;
+  }
   ~State() {
     if (!kept) {
       takeBack(temporary, temporaryGiven);
       takeBack(name, nameGiven);
     }
+    unwatch();
     if (directory >= 0) ::close(directory);
   }
 };
@@ -222,6 +280,7 @@ NewFile NewFile::create(const std::u16string& target, const std::u16string& temp
   s.device = st.st_dev;
   s.inode = st.st_ino;
   s.temporaryGiven = !s.temporary.empty();
+  s.watch();
   result = IoStatus::ok;
   return created;
 }
@@ -244,6 +303,7 @@ IoStatus NewFile::commit() {
       }
     }
     s.nameGiven = true;
+    s.unwatch();
   } else {
     // Named by path, the file is told by its device and inode, which stay
     // its own only while our descriptor holds it open: closed, its number
@@ -256,6 +316,7 @@ IoStatus NewFile::commit() {
     const char* to = s.name.c_str();
     if (s.temporary == s.name) {
       s.nameGiven = std::exchange(s.temporaryGiven, false);
+      s.unwatch();
     } else if (renameat2(s.directory, from, s.directory, to, RENAME_NOREPLACE) == 0) {
       if (!s.isOurs(s.name)) {
         // Another run's file goes back where it was, or loses the name.
@@ -266,6 +327,7 @@ IoStatus NewFile::commit() {
       }
       s.temporaryGiven = false;
       s.nameGiven = true;
+      s.unwatch();
     } else {
       if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP) return statusOf(errno);
       // The file system cannot rename without replacing: a hard link can,
@@ -276,6 +338,7 @@ IoStatus NewFile::commit() {
         return IoStatus::other;
       }
       s.nameGiven = true;
+      s.unwatch();
       if (unlinkat(s.directory, from, 0) != 0) return statusOf(errno);
       s.temporaryGiven = false;
     }

@@ -49,4 +49,10 @@ class NewFile {
   std::unique_ptr<State> state_;
 };
 
+// For a process about to end at once, from a signal's handler: removes
+// every name of a new file that is on the disk and not kept, as its holder
+// would have, with calls that are safe there. On Windows, where no handler
+// needs it yet, it removes nothing.
+void removeUnfinishedNewFiles();
+
 }  // namespace folio::platform

@@ -101,4 +101,6 @@ IoStatus NewFile::commit() {
   return s.file.flush();
 }
 
+void removeUnfinishedNewFiles() {}
+
 }  // namespace folio::platform

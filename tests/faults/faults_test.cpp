@@ -385,16 +385,19 @@ TEST(Faults, ImagesJobUnderLimitsAndFailingCalls) {
   for (const char* name : {"noise.bmp", "tiff-rgb.tif"})
     writeRawList(dir / (std::string(name) + ".list"), {wide(fixturePath(name))});
   // 5 KiB, a third of noise.bmp's PDF. The TIFF is read with positioned reads.
-  const std::string
-      tr = "exec strace " + noLeakCheck + " -qqo/dev/null",
-      tiff = fixturePath("tiff-rgb.tif"),
-      reads = tr + " -P'" + tiff + "' -P'" + dir / "tiff-rgb.tif.list" + "'", pdf = dir / "out.pdf",
-      inPlace = tr + " -P'" + pdf + "' -P'" + dir.str() + "'" +
-                " -einject=openat:error=EOPNOTSUPP:when=2 -einject=fsync:delay_enter=5s:when=1";
+  const std::string tr = "exec strace " + noLeakCheck + " -qqo/dev/null",
+                    tiff = fixturePath("tiff-rgb.tif"),
+                    reads = tr + " -P'" + tiff + "' -P'" + dir / "tiff-rgb.tif.list" + "'",
+                    pdf = dir / "out.pdf",
+                    inPlace = tr + " -P'" + pdf + "' -P'" + dir.str() +
+                              "' -einject=openat:error=EOPNOTSUPP:when=2";
   const std::tuple<const char*, std::string, int> cases[] = {
       {"a file-size limit", "ulimit -f 10; exec", 34},
       {"the same, umask 0222", "umask 0222; ulimit -f 10; exec", 34},
-      {"another run removes the document", "(sleep 2; rm " + pdf + ") & " + inPlace, 34},
+      {"another run removes the document",
+       "(sleep 2; rm " + pdf + ") & " + inPlace + " -einject=fsync:delay_enter=5s:when=1", 34},
+      {"a trap while the document is written in place", inPlace + " -einject=write:signal=TRAP",
+       50},
       {"interrupted reads", reads + " -einject=read,pread64:error=EINTR:when=1+2", 0},
       {"one byte of a line taken", tr + " -einject=write:retval=1:when=1", 0},
   };
@@ -403,7 +406,9 @@ TEST(Faults, ImagesJobUnderLimitsAndFailingCalls) {
     const RunResult r = runFolio({"--images", dir / (image + ".list"), "--output", pdf},
                                  {.wrapper = {"sh", "-c", wrapper + " \"$0\" \"$@\""}});
     EXPECT_EQ(r.out, (what[0] == 'o' ? "TART\t1\n" : "START\t1\n") + ("PROGRESS\t1\t1\t" + image) +
-                         (code ? "\nERROR\tCANNOT_WRITE\n" : "\nDONE\t1\n"))
+                         (code == 50 ? "\nERROR\tUNKNOWN\n"
+                          : code     ? "\nERROR\tCANNOT_WRITE\n"
+                                     : "\nDONE\t1\n"))
         << what;
     EXPECT_EQ(r.exitCode, code) << what;
     EXPECT_EQ(fs::exists(pdf), code == 0) << what;
