@@ -36,8 +36,7 @@ void Fingerprint::add(const std::uint8_t* data, std::size_t size) {
     data += take;
     size -= take;
     if (pendingSize_ < 32) return;
-    stripe(pending_);
-    pendingSize_ = 0;
+    stripe(pending_);  // the rest, whole stripes and what is left, follows
   }
   for (; size >= 32; data += 32, size -= 32) stripe(data);
   std::memcpy(pending_, data, size);

@@ -6,6 +6,8 @@
 #include <cstring>
 
 #include "assemble/decode_image.h"
+#include "assemble/fingerprint.h"
+#include "assemble/jpeg_file_source.h"
 #include "assemble/page_document.h"
 #include "fixtures.h"
 #include "platform/native_path_posix.h"
@@ -147,6 +149,41 @@ TEST(PageDocument, DrawsTheExactPixelsAndReadsWithoutRepair) {
     writeFile(dir / "page.pdf", pdf);
     const RunResult checked = runProgram({"qpdf", "--check", dir / "page.pdf"});
     EXPECT_EQ(checked.exitCode, 0) << checked.out;
+  }
+}
+
+// A fingerprint fed in pieces is the bytes' own whatever the pieces, and a
+// placed file read in pieces, in order, is found whole and unchanged only
+// while it still holds the bytes fingerprinted.
+TEST(PlacedFile, ReadInPiecesIsHeldAgainstItsFingerprint) {
+  std::string bytes(1000, '\0');
+  for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = char((i * 131 + 7) % 251);
+  const auto* data = reinterpret_cast<const std::uint8_t*>(bytes.data());
+  assemble::Fingerprint whole;
+  whole.add(data, bytes.size());
+  for (const size_t piece : {1, 31, 32, 33, 500, 999}) {
+    assemble::Fingerprint pieces;
+    for (size_t at = 0; at < bytes.size(); at += piece)
+      pieces.add(data + at, std::min(piece, bytes.size() - at));
+    EXPECT_EQ(pieces.value(), whole.value()) << piece;
+  }
+  std::string changed = bytes;
+  changed[600] ^= 1;
+  TempDir dir;
+  for (const auto& [file, matches] :
+       {std::pair{bytes, true}, {changed, false}, {bytes + "after the image", true}}) {
+    writeFile(dir / "photo.jpg", file);
+    assemble::JpegFileSource source(platform::argumentToWide(dir / "photo.jpg"), bytes.size(),
+                                    whole.value());
+    FPDF_FILEACCESS* access = source.access();
+    std::vector<unsigned char> read(bytes.size());
+    bool allRead = true;
+    for (size_t at = 0; at < read.size(); at += 300) {
+      const auto size = static_cast<unsigned long>(std::min<size_t>(300, read.size() - at));
+      allRead = access->m_GetBlock(access->m_Param, at, read.data() + at, size) != 0 && allRead;
+    }
+    EXPECT_EQ(allRead, matches) << file.size();
+    EXPECT_EQ(source.readWholeAndMatched(), matches) << file.size();
   }
 }
 
