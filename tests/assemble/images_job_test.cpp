@@ -25,6 +25,23 @@ RunResult convert(const TempDir& dir, const std::vector<std::u16string>& images,
   return runFolio({"--images", dir / "images.list", "--output", output}, RunOptions{.cwd = cwd});
 }
 
+// A command that runs the worker on those processors with the first opening
+// of path held back by delay (strace injects it; LeakSanitizer cannot work
+// under strace).
+std::vector<std::string> holdingBackFirstOpen(const std::string& path, const std::string& delay,
+                                              const std::string& processors) {
+  return {"taskset",
+          "-c",
+          processors,
+          "strace",
+          "-E",
+          "ASAN_OPTIONS=detect_leaks=0",
+          "-fqqo/dev/null",
+          "-P",
+          path,
+          "-einject=openat:delay_enter=" + delay + ":when=1"};
+}
+
 // Every page fixture of the table in one job: each page is sized by the
 // image's pixels and resolution, shows the sampled colours upright and
 // flattened, and holds a JPEG's own bytes exactly when it is placed as stored.
@@ -193,11 +210,9 @@ TEST(ImagesJob, TheFirstFailureEndsTheJobWhateverWasReadAhead) {
       }
       expected += c.code ? "ERROR\t" + c.error + "\n" : "DONE\t" + n + "\n";
       writeFile(dir / "images.list", imageListBytes(paths));
-      const RunResult r = runFolio(
-          {"--images", dir / "images.list", "--output", dir / "out.pdf"},
-          {.wrapper = {"taskset", "-c", processors, "strace", "-E", "ASAN_OPTIONS=detect_leaks=0",
-                       "-fqqo/dev/null", "-P", fixturePath(c.files[0]),
-                       "-einject=openat:delay_enter=300ms:when=1"}});
+      const RunResult r =
+          runFolio({"--images", dir / "images.list", "--output", dir / "out.pdf"},
+                   {.wrapper = holdingBackFirstOpen(fixturePath(c.files[0]), "300ms", processors)});
       EXPECT_EQ(r.out, expected);
       EXPECT_EQ(r.exitCode, c.code);
       EXPECT_EQ(fs::exists(dir / "out.pdf"), c.code == 0);
@@ -230,8 +245,7 @@ TEST(ImagesJob, APlacedFileChangedBeforeTheSaveFailsTheJob) {
               imageListBytes({wide(photo), wide(fixturePath("png-grey.png"))}));
     const RunResult r =
         runFolio({"--images", dir / "images.list", "--output", dir / "out.pdf"},
-                 {.wrapper = {"strace", "-E", "ASAN_OPTIONS=detect_leaks=0", "-fqqo/dev/null", "-P",
-                              fixturePath("png-grey.png"), "-einject=openat:delay_enter=1s:when=1"},
+                 {.wrapper = holdingBackFirstOpen(fixturePath("png-grey.png"), "1s", "0,1"),
                   .onLine = [&change = change](const std::string& line) {
                     if (line.starts_with("PROGRESS\t1\t")) change();
                     return true;
