@@ -21,17 +21,12 @@ class AsyncJob(JobState[T]):
     """
 
     async def _launch(self) -> None:
-        try:
+        # Cancelled while starting: asyncio ends the process it began, the list file is ours.
+        with self._starting():
             self._process = await asyncio.create_subprocess_exec(
                 *self.command, stdin=asyncio.subprocess.DEVNULL,
                 stdout=asyncio.subprocess.PIPE, stderr=asyncio.subprocess.DEVNULL,
             )  # fmt: skip
-        except BaseException as error:
-            # Cancelled while starting: asyncio ends the process it began, the list file is ours.
-            self._clean_up(killed=False)
-            if isinstance(error, OSError):
-                raise self._not_started(error) from error
-            raise
         self._ended = False
 
     async def __aenter__(self) -> AsyncJob[T]:

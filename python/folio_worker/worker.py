@@ -147,11 +147,20 @@ class JobState(Generic[T]):
             f"NO_RESULT: the worker ended with exit code {code} and {said}", code=code, job=self
         )
 
-    def _not_started(self, error: OSError) -> errors.WorkerNotFoundError:
-        return errors.WorkerNotFoundError(
-            f"WORKER_NOT_FOUND: cannot start {os.fsdecode(self.command[0])}: {error.strerror}",
-            job=self,
-        )
+    @contextlib.contextmanager
+    def _starting(self) -> Iterator[None]:
+        """Around starting the worker: a failure, or an interrupt, takes the list file with it."""
+        try:
+            yield
+        except BaseException as error:
+            self._clean_up(killed=False)
+            if isinstance(error, OSError):
+                raise errors.WorkerNotFoundError(
+                    f"WORKER_NOT_FOUND: cannot start {os.fsdecode(self.command[0])}: "
+                    f"{error.strerror}",
+                    job=self,
+                ) from error
+            raise
 
     def _timed_out(self) -> errors.FolioTimeoutError:
         return errors.FolioTimeoutError(
@@ -222,17 +231,11 @@ class Job(JobState[T]):
         return {}
 
     def _launch(self) -> None:
-        try:
+        with self._starting():
             self._process = subprocess.Popen(
                 self.command, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
                 stderr=subprocess.DEVNULL, **self._spawn_options(),
             )  # fmt: skip
-        except BaseException as error:
-            # Interrupted while starting (Ctrl-C): the list file goes all the same.
-            self._clean_up(killed=False)
-            if isinstance(error, OSError):
-                raise self._not_started(error) from error
-            raise
         self._lines: queue.Queue[Optional[bytes]] = queue.Queue()
         assert self._process.stdout is not None
         self._reader = threading.Thread(
