@@ -11,7 +11,7 @@ import subprocess
 import tempfile
 import threading
 import time
-from collections.abc import Iterator, Sequence
+from collections.abc import Iterable, Iterator, Sequence
 from pathlib import Path
 from typing import IO, Any, Callable, Generic, Optional, TypeVar, Union
 
@@ -167,6 +167,18 @@ class JobState(Generic[T]):
             f"TIMEOUT: the job took longer than {self._timeout} s; the worker was ended", job=self
         )
 
+    def _after_kill(self, rest: Iterable[Optional[bytes]]) -> None:
+        """Read, telling no one, the lines the worker wrote before it was ended, then clean up.
+
+        They tell which pages are whole.
+        """
+        callback, self._on_progress = self._on_progress, None
+        for line in rest:
+            if line and self.final is None:
+                self._feed(line)
+        self._on_progress = callback
+        self._clean_up(killed=True)
+
     def _clean_up(self, killed: bool) -> None:
         """Remove the list file, and what a worker ended midway leaves.
 
@@ -316,15 +328,8 @@ class Job(JobState[T]):
         self._ended = True
         self._process.kill()
         self.returncode = self._process.wait()
-        # The lines it wrote before it ended tell which pages are whole.
         self._close_pipe()
-        while not self._lines.empty():
-            line = self._lines.get()
-            if line is not None and self.final is None:
-                callback, self._on_progress = self._on_progress, None
-                self._feed(line)
-                self._on_progress = callback
-        self._clean_up(killed=True)
+        self._after_kill([self._lines.get() for _ in range(self._lines.qsize())])
 
 
 def prepare(
