@@ -21,17 +21,12 @@ class AsyncJob(JobState[T]):
     """
 
     async def _launch(self) -> None:
-        try:
+        # Cancelled while starting: asyncio ends the process it began, the list file is ours.
+        with self._starting():
             self._process = await asyncio.create_subprocess_exec(
                 *self.command, stdin=asyncio.subprocess.DEVNULL,
                 stdout=asyncio.subprocess.PIPE, stderr=asyncio.subprocess.DEVNULL,
             )  # fmt: skip
-        except BaseException as error:
-            # Cancelled while starting: asyncio ends the process it began, the list file is ours.
-            self._clean_up(killed=False)
-            if isinstance(error, OSError):
-                raise self._not_started(error) from error
-            raise
         self._ended = False
 
     async def __aenter__(self) -> AsyncJob[T]:
@@ -85,18 +80,12 @@ class AsyncJob(JobState[T]):
         if self._process.returncode is None:
             self._process.kill()
         self.returncode = await self._process.wait()
-        # The lines it wrote before it ended tell which pages are whole.
         assert self._process.stdout is not None
         try:
             rest = await asyncio.wait_for(self._process.stdout.read(), 1.0)
         except asyncio.TimeoutError:
             rest = b""
-        callback, self._on_progress = self._on_progress, None
-        for line in rest.splitlines(keepends=True):
-            if self.final is None:
-                self._feed(line)
-        self._on_progress = callback
-        self._clean_up(killed=True)
+        self._after_kill(rest.splitlines(keepends=True))
 
 
 async def start_pdf_to_images_async(

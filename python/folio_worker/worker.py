@@ -11,7 +11,7 @@ import subprocess
 import tempfile
 import threading
 import time
-from collections.abc import Iterator, Sequence
+from collections.abc import Iterable, Iterator, Sequence
 from pathlib import Path
 from typing import IO, Any, Callable, Generic, Optional, TypeVar, Union
 
@@ -147,16 +147,37 @@ class JobState(Generic[T]):
             f"NO_RESULT: the worker ended with exit code {code} and {said}", code=code, job=self
         )
 
-    def _not_started(self, error: OSError) -> errors.WorkerNotFoundError:
-        return errors.WorkerNotFoundError(
-            f"WORKER_NOT_FOUND: cannot start {os.fsdecode(self.command[0])}: {error.strerror}",
-            job=self,
-        )
+    @contextlib.contextmanager
+    def _starting(self) -> Iterator[None]:
+        """Around starting the worker: a failure, or an interrupt, takes the list file with it."""
+        try:
+            yield
+        except BaseException as error:
+            self._clean_up(killed=False)
+            if isinstance(error, OSError):
+                raise errors.WorkerNotFoundError(
+                    f"WORKER_NOT_FOUND: cannot start {os.fsdecode(self.command[0])}: "
+                    f"{error.strerror}",
+                    job=self,
+                ) from error
+            raise
 
     def _timed_out(self) -> errors.FolioTimeoutError:
         return errors.FolioTimeoutError(
             f"TIMEOUT: the job took longer than {self._timeout} s; the worker was ended", job=self
         )
+
+    def _after_kill(self, rest: Iterable[Optional[bytes]]) -> None:
+        """Read, telling no one, the lines the worker wrote before it was ended, then clean up.
+
+        They tell which pages are whole.
+        """
+        callback, self._on_progress = self._on_progress, None
+        for line in rest:
+            if line and self.final is None:
+                self._feed(line)
+        self._on_progress = callback
+        self._clean_up(killed=True)
 
     def _clean_up(self, killed: bool) -> None:
         """Remove the list file, and what a worker ended midway leaves.
@@ -222,17 +243,11 @@ class Job(JobState[T]):
         return {}
 
     def _launch(self) -> None:
-        try:
+        with self._starting():
             self._process = subprocess.Popen(
                 self.command, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
                 stderr=subprocess.DEVNULL, **self._spawn_options(),
             )  # fmt: skip
-        except BaseException as error:
-            # Interrupted while starting (Ctrl-C): the list file goes all the same.
-            self._clean_up(killed=False)
-            if isinstance(error, OSError):
-                raise self._not_started(error) from error
-            raise
         self._lines: queue.Queue[Optional[bytes]] = queue.Queue()
         assert self._process.stdout is not None
         self._reader = threading.Thread(
@@ -313,15 +328,8 @@ class Job(JobState[T]):
         self._ended = True
         self._process.kill()
         self.returncode = self._process.wait()
-        # The lines it wrote before it ended tell which pages are whole.
         self._close_pipe()
-        while not self._lines.empty():
-            line = self._lines.get()
-            if line is not None and self.final is None:
-                callback, self._on_progress = self._on_progress, None
-                self._feed(line)
-                self._on_progress = callback
-        self._clean_up(killed=True)
+        self._after_kill([self._lines.get() for _ in range(self._lines.qsize())])
 
 
 def prepare(
