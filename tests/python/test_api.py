@@ -5,6 +5,7 @@ import os
 import shutil
 import struct
 import subprocess
+import time
 from pathlib import Path
 
 import folio_worker as fw
@@ -145,7 +146,8 @@ HALF_DONE = [
     ("mode", "end", "error"),
     [("sync", "exec sleep 30", fw.FolioTimeoutError),
      ("async", "exec sleep 30", fw.FolioTimeoutError),
-     ("sync", "kill -INT $$", fw.WorkerKilledError)],  # as Ctrl-C ends it
+     ("sync", "kill -INT $$", fw.WorkerKilledError),  # as Ctrl-C ends it
+     ("block", "exec sleep 30", None)],  # a job's block left before a line was read
 )
 def test_a_worker_ended_midway_leaves_nothing_half_done(
     tmp_path: Path, job, lines, files, left, mode, end, error
@@ -155,10 +157,15 @@ def test_a_worker_ended_midway_leaves_nothing_half_done(
     script = f"printf '{lines}'; cd {folder} && touch {' '.join(files)} && {end}"
     args = (SAMPLE, folder) if job == "pdf" else ([IMAGES[0]], out)
     folder.mkdir()
-    with pytest.raises(error) as caught:
-        run("pdf_to_images" if job == "pdf" else "images_to_pdf", mode, *args, timeout=0.5,
-            worker=fake_worker(script))
-    assert caught.value.job.returncode in (-9, -2)
+    name = "pdf_to_images" if job == "pdf" else "images_to_pdf"
+    if error is None:
+        with getattr(fw, "start_" + name)(*args, worker=fake_worker(script)) as ended:
+            time.sleep(0.5)
+    else:
+        with pytest.raises(error) as caught:
+            run(name, mode, *args, timeout=0.5, worker=fake_worker(script))
+        ended = caught.value.job
+    assert ended.returncode in (-9, -2)
     assert sorted(os.listdir(folder)) == left
 
 
