@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "platform/files.h"
 #include "platform/new_file.h"
 
 namespace folio::assemble {

@@ -7,7 +7,6 @@
 #include "assemble/jpeg_file_source.h"
 #include "assemble/xref_mender.h"
 #include "pdfium/fpdf_api.h"
-#include "platform/files.h"
 #include "protocol/result_codes.h"
 
 namespace folio::assemble {
