@@ -37,8 +37,15 @@ std::optional<JobResult> placeDecoded(FPDF_DOCUMENT document, int index,
   return std::nullopt;
 }
 
-// What placing a JPEG came to.
-enum class Placed { yes, notTaken, failed };
+// Whether PDFium takes the JPEG into object as it was checked. It reads the
+// header with a parser of its own; what it does not take, or reads another
+// size from, is decoded instead.
+bool loadsAsChecked(FPDF_PAGEOBJECT object, const PlacedJpeg& jpeg, JpegFileSource* source) {
+  unsigned int width = 0, height = 0;
+  return FPDFImageObj_LoadJpegFile(nullptr, 0, object, source->access()) &&
+         FPDFImageObj_GetImagePixelSize(object, &width, &height) && width == jpeg.width &&
+         height == jpeg.height;
+}
 
 // A placed JPEG's page, built in the job's document itself, where its image
 // can stay a path that PDFium reads only when it saves; a page imported from
@@ -48,30 +55,16 @@ enum class Placed { yes, notTaken, failed };
 // which would make a list cost the square of its length. The annotation and
 // a crop box stretch 1 point past the page, or some readers drop the
 // image's last partly covered column; both boxes are put back after.
-Placed placeJpeg(FPDF_DOCUMENT document, int index, const PreparedImage& image,
-                 JpegFileSource* source, std::optional<JobResult>* failure) {
-  const auto fail = [failure](protocol::Result result) {
-    *failure = makeErrorResult(result);
-    return Placed::failed;
-  };
-  pdfium::ScopedPageObject object(FPDFPageObj_NewImageObj(document));
-  if (!object) return fail(results::pdfCreateFailed);
-  // PDFium reads the header with a parser of its own; what it does not
-  // take, or reads another size from, is decoded instead.
-  unsigned int width = 0, height = 0;
-  if (!FPDFImageObj_LoadJpegFile(nullptr, 0, object.get(), source->access()) ||
-      !FPDFImageObj_GetImagePixelSize(object.get(), &width, &height) ||
-      width != image.jpeg->width || height != image.jpeg->height) {
-    return source->unchanged() ? Placed::notTaken : fail(results::imageReadFailed);
-  }
+std::optional<JobResult> placeJpeg(FPDF_DOCUMENT document, int index, const PreparedImage& image,
+                                   pdfium::ScopedPageObject object) {
   const double w = image.pageWidth, h = image.pageHeight;
   const ImageMatrix m = placementMatrix(image.upright.transform, w, h);
   if (!FPDFImageObj_SetMatrix(object.get(), m.a, m.b, m.c, m.d, m.e, m.f)) {
-    return fail(results::pdfCreateFailed);
+    return makeErrorResult(results::pdfCreateFailed);
   }
   // Appended: the page's index is the document's page count.
   pdfium::ScopedPage page(FPDFPage_New(document, index, w, h));
-  if (!page) return fail(results::pdfCreateFailed);
+  if (!page) return makeErrorResult(results::pdfCreateFailed);
   // The matrix fills the page, so the image covers the page box exactly.
   const FS_RECTF around{-1.0f, static_cast<float>(h) + 1.0f, static_cast<float>(w) + 1.0f, -1.0f};
   FPDFPage_SetCropBox(page.get(), around.left, around.bottom, around.right, around.top);
@@ -79,16 +72,16 @@ Placed placeJpeg(FPDF_DOCUMENT document, int index, const PreparedImage& image,
     pdfium::ScopedAnnotation stamp(FPDFPage_CreateAnnot(page.get(), FPDF_ANNOT_STAMP));
     if (!stamp || !FPDFAnnot_SetRect(stamp.get(), &around) ||
         !FPDFAnnot_AppendObject(stamp.get(), object.get())) {
-      return fail(results::pdfCreateFailed);
+      return makeErrorResult(results::pdfCreateFailed);
     }
     (void)object.release();  // the annotation's appearance owns it now
   }
   if (FPDFPage_Flatten(page.get(), FLAT_NORMALDISPLAY) != FLATTEN_SUCCESS) {
-    return fail(results::pdfCreateFailed);
+    return makeErrorResult(results::pdfCreateFailed);
   }
   FPDFPage_SetMediaBox(page.get(), 0.0f, 0.0f, static_cast<float>(w), static_cast<float>(h));
   FPDFPage_SetCropBox(page.get(), 0.0f, 0.0f, static_cast<float>(w), static_cast<float>(h));
-  return Placed::yes;
+  return std::nullopt;
 }
 
 // Builds page index from its prepared image: none once the page is in the
@@ -99,15 +92,13 @@ std::optional<JobResult> buildPage(FPDF_DOCUMENT document, const codecs::Imaging
   if (image.failure) return makeErrorResult(*image.failure);
   if (image.jpeg) {
     JpegFileSource& source = sources->add(path, image.jpeg->length, image.jpeg->fingerprint);
-    std::optional<JobResult> failure;
-    switch (placeJpeg(document, index, image, &source, &failure)) {
-      case Placed::yes:
-        return std::nullopt;
-      case Placed::failed:
-        return failure;
-      case Placed::notTaken:
-        break;
+    pdfium::ScopedPageObject object(FPDFPageObj_NewImageObj(document));
+    if (!object) return makeErrorResult(results::pdfCreateFailed);
+    if (loadsAsChecked(object.get(), *image.jpeg, &source)) {
+      return placeJpeg(document, index, image, std::move(object));
     }
+    object.reset();  // it goes before the source it reads through
+    if (!source.unchanged()) return makeErrorResult(results::imageReadFailed);
     // The rare JPEG that PDFium reads otherwise than libjpeg: decoded here,
     // within the memory its image already holds, once its file is found to
     // hold still what was checked (a file swapped for another picture since

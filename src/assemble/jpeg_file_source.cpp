@@ -73,8 +73,9 @@ bool JpegFileSource::keepBytes(const JpegFileSource* sameFile) {
     kept_ = sameFile->kept_;
     return true;
   }
+  if (failed_) return false;
   auto bytes = std::make_shared<std::vector<unsigned char>>(static_cast<size_t>(length_));
-  if (failed_ || !read(0, bytes->data(), length_)) return false;
+  if (!read(0, bytes->data(), length_)) return false;
   Fingerprint held;
   held.add(bytes->data(), bytes->size());
   if (held.value() != fingerprint_) return false;

@@ -118,6 +118,9 @@ ReadAhead::ReadAhead(const std::vector<std::u16string>& images,
   if (processors < 2 || images.size() < 2) return;
   try {
     ready_.resize(images.size());
+    // Room for every thread first: a thread left running when the vector
+    // could not grow would end the process.
+    threads_.reserve(processors);
   } catch (const std::bad_alloc&) {
     return;  // read one at a time
   }

@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "platform/files.h"
 #include "platform/new_file.h"
 
 namespace folio::assemble {
@@ -9,7 +10,14 @@ namespace folio::assemble {
 namespace results = protocol::results;
 
 int writeBlockToFile(FPDF_FILEWRITE* header, const void* data, unsigned long size) {
-  return reinterpret_cast<PdfFileSink*>(header)->mender->write(data, size) ? 1 : 0;
+  auto& sink = *reinterpret_cast<PdfFileSink*>(header);
+  if (sink.thrown) return 0;
+  try {
+    return sink.mender->write(data, size) ? 1 : 0;
+  } catch (...) {
+    sink.thrown = std::current_exception();
+    return 0;
+  }
 }
 
 protocol::Result savePdfToFile(FPDF_DOCUMENT document, const std::u16string& outputPath,
@@ -49,9 +57,11 @@ protocol::Result savePdfToFile(FPDF_DOCUMENT document, const std::u16string& out
     gathered.insert(gathered.end(), data, data + size);
     return lastError == platform::IoStatus::ok;
   });
-  PdfFileSink sink{{1, writeBlockToFile}, &mender};
+  PdfFileSink sink{{1, writeBlockToFile}, &mender, nullptr};
   if (sources != nullptr) sources->forgetWholeReads();
   const bool produced = FPDF_SaveAsCopy(document, &sink.header, FPDF_NO_INCREMENTAL) != 0;
+  // The file goes with its holder; the job ends as anything thrown ends it.
+  if (sink.thrown) std::rethrow_exception(sink.thrown);
   // PDFium writes a stream it could not read as an empty one and answers
   // true: an input that changed since its check would become a blank or a
   // different page.

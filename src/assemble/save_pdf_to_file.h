@@ -1,12 +1,12 @@
 // Writes a finished document to its output path, whole or not at all.
 #pragma once
 
+#include <exception>
 #include <string>
 
 #include "assemble/jpeg_file_source.h"
 #include "assemble/xref_mender.h"
 #include "pdfium/fpdf_api.h"
-#include "platform/files.h"
 #include "protocol/result_codes.h"
 
 namespace folio::assemble {
@@ -15,10 +15,13 @@ namespace folio::assemble {
 // the rest through the pointer PDFium gives back.
 struct PdfFileSink {
   FPDF_FILEWRITE header;
-  XrefMender* mender;  // puts the table right on the bytes' way to the file
+  XrefMender* mender;         // puts the table right on the bytes' way to the file
+  std::exception_ptr thrown;  // what the writing threw, for after PDFium returns
 };
 
-// PDFium's block writer: 1 when the bytes were taken, 0 otherwise.
+// PDFium's block writer: 1 when the bytes were taken, 0 otherwise. Nothing
+// is thrown through PDFium's frames: what the writing throws is kept in the
+// sink, and every later block is refused.
 int writeBlockToFile(FPDF_FILEWRITE* sink, const void* data, unsigned long size);
 
 // Saves the document at outputPath, replacing a file that is there: done, or

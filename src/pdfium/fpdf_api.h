@@ -79,11 +79,9 @@ typedef struct _FS_RECTF_ {
 // Annotation subtypes.
 #define FPDF_ANNOT_STAMP 13
 
-// Flattening: the page as displayed, and its outcomes.
+// Flattening: the page as displayed, and the outcome that it was done.
 #define FLAT_NORMALDISPLAY 0
-#define FLATTEN_FAIL 0
 #define FLATTEN_SUCCESS 1
-#define FLATTEN_NOTHINGTODO 2
 
 // Path fill modes.
 #define FPDF_FILLMODE_NONE 0
@@ -152,9 +150,6 @@ FPDF_BOOL FPDF_CALLCONV FPDFPageObj_SetFillColor(FPDF_PAGEOBJECT page_object, un
 FPDF_BOOL FPDF_CALLCONV FPDFPath_SetDrawMode(FPDF_PAGEOBJECT path, int fillmode, FPDF_BOOL stroke);
 FPDF_BOOL FPDF_CALLCONV FPDFImageObj_SetBitmap(FPDF_PAGE* pages, int count,
                                                FPDF_PAGEOBJECT image_object, FPDF_BITMAP bitmap);
-FPDF_BOOL FPDF_CALLCONV FPDFImageObj_LoadJpegFileInline(FPDF_PAGE* pages, int count,
-                                                        FPDF_PAGEOBJECT image_object,
-                                                        FPDF_FILEACCESS* file_access);
 FPDF_BOOL FPDF_CALLCONV FPDFImageObj_LoadJpegFile(FPDF_PAGE* pages, int count,
                                                   FPDF_PAGEOBJECT image_object,
                                                   FPDF_FILEACCESS* file_access);

@@ -3,7 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <new>
 #include <vector>
+
+#include "assemble/save_pdf_to_file.h"
 
 namespace folio::assemble {
 namespace {
@@ -92,6 +95,11 @@ TEST(XrefMender, EachEntryPointsAtItsObjectOrTheSaveIsRefused) {
     EXPECT_EQ(tail, d.tail + table);
     EXPECT_EQ(size, keepFrom + d.tail.size() + table.size());
   }
+  // What the writing throws stays out of PDFium: the block is refused, the throw kept.
+  XrefMender throwing([](const char*, size_t) -> bool { throw std::bad_alloc(); });
+  PdfFileSink sink{{1, writeBlockToFile}, &throwing, nullptr};
+  EXPECT_EQ(writeBlockToFile(&sink.header, "%PDF-1.7\r\n", 10), 0);
+  EXPECT_TRUE(sink.thrown);
 }
 
 }  // namespace
