@@ -142,10 +142,10 @@ namespace {
 // of a signal that ends the process finds them: it removes each of their
 // names that is still the very file, with calls that are safe there. A file
 // given the target's name is complete and stays, as its holder's caller
-// decides whether to keep it. A slot is 0 when free, 1 while its
-// owner fills it and 2 when it holds a file. A job writes one file at a
-// time, so a few slots are plenty; a file that finds none stays, as every
-// file did before.
+// decides whether to keep it. A slot is 0 when free, 1 while its owner fills
+// it and 2 when it holds a file. A job writes one file at a time, so a few
+// slots are plenty; a file that finds none is left to the system's own end
+// of the process, which removes only a file without a name.
 struct Unfinished {
   std::atomic<int> state{0};
   int directory = -1;
@@ -293,14 +293,12 @@ IoStatus NewFile::commit() {
   if (fsync(fd) != 0) return statusOf(errno);
   if (s.temporary.empty()) {
     // The name goes to the file behind our descriptor, whatever happened to
-    // any path meanwhile; an existing file of that name makes it fail.
+    // any path meanwhile; an existing file of that name makes it fail. Only
+    // a process that found /proc makes a file without a name.
     char self[32];
     std::snprintf(self, sizeof self, "/proc/self/fd/%d", fd);
     if (linkat(AT_FDCWD, self, s.directory, s.name.c_str(), AT_SYMLINK_FOLLOW) != 0) {
-      // Without /proc, the descriptor itself, where the process may.
-      if (errno != ENOENT || linkat(fd, "", s.directory, s.name.c_str(), AT_EMPTY_PATH) != 0) {
-        return statusOf(errno);
-      }
+      return statusOf(errno);
     }
     s.nameGiven = true;
     s.unwatch();
