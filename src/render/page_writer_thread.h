@@ -64,8 +64,8 @@ class PageWriterThread {
   std::mutex mutex_;
   std::condition_variable changed_;
   std::optional<PageToWrite> page_;  // handed over, not yet taken
-  std::optional<WrittenPage>
-      outcome_;  // written, not yet collected; dropped, it takes the name back
+  // Written, not yet collected; dropped, it takes the page's name back.
+  std::optional<WrittenPage> outcome_;
   std::exception_ptr thrown_;
   bool stopping_ = false;
   std::thread thread_;  // last: it starts once everything above exists
